@@ -1,0 +1,47 @@
+#include "platform/icmp_linux.h"
+#include "platform/qt_window_system.h"
+#include "platform/socket_library_linux.h"
+#include "ui/frm_ping.h"
+#include "ui/window.h"
+
+#include <QApplication>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+bool haveDisplay() {
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    if (!haveDisplay()) {
+        std::fputs(
+            "sondrel-ping: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); start it "
+            "from a desktop session, over 'ssh -X', or under a virtual one with 'xvfb-run'.\n",
+            stderr);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QtWindowSystem windowSystem;
+    LinuxIcmpHelper icmp;
+    LinuxSocketLibrary winsock;
+    // The library stays started for the program's whole life, so that the
+    // run's check of the host text can look it up before its own start.
+    WsaData wsaData;
+    winsock.WSAStartup(0x0202, wsaData);
+    FrmPing form({windowSystem, icmp, winsock});
+    FormWindow window(form);
+    window.show();
+    form.Host.setFocus();
+    return QApplication::exec();
+}

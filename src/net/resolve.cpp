@@ -1,0 +1,60 @@
+// Turning the host text into the destination address.
+
+#include "net/host_name.h"
+#include "report/failure.h"
+#include "report/procedure.h"
+#include "ui/frm_ping.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr qsizetype kHostPadding = 64;
+
+// Trim: blanks only, not other white space.
+QString trimBlanks(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == u' ') {
+        ++begin;
+    }
+    while (end > begin && text[end - 1] == u' ') {
+        --end;
+    }
+    return text.mid(begin, end - begin);
+}
+
+QString rightPart(const QString& text, qsizetype count) {
+    if (count < 0) {
+        raise(FailureKind::InvalidArgument);
+    }
+    return text.right(count);
+}
+
+}  // namespace
+
+void FrmPing::vbGetHostByName() {
+    Procedure::report(ui_, u"in vbGetHostByName").run([&](Procedure& s) {
+        QString nuls;
+        s([&] { Host.setText(trimBlanks(Host.text())); });
+        s([&] { nuls = QString(kHostPadding, QChar(u'\0')); });
+        s([&] { Host.setText(Host.text() + rightPart(nuls, kHostPadding - Host.text().size())); });
+        s([&] { HostEntryPtr = winsock_.gethostbyname(hostNameBytes(Host.text()).constData()); });
+        if (s.test([&] { return HostEntryPtr == nullptr; })) {
+            s([&] {
+                const int32_t code = winsock_.WSAGetLastError();
+                NetErrorText = QStringLiteral("Winsock Error") +
+                               (code >= 0 ? QStringLiteral(" ") : QString()) +
+                               QString::number(code);
+            });
+            s([&] { txtStatus.setText(NetErrorText); });
+            s([&] { NetErrorFlag = 1; });
+            return;
+        }
+        // Copied at once: the library owns the answer.
+        s([&] { HostEntry = *HostEntryPtr; });
+        s([&] { AddrListPtr = HostEntry.h_addr_list; });
+        s([&] { FirstAddrPtr = AddrListPtr[0]; });
+        s([&] { std::memcpy(&DestAddress, FirstAddrPtr, sizeof DestAddress); });
+    });
+}

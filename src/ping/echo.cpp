@@ -1,0 +1,63 @@
+// The echo exchange with the ICMP helper.
+
+#include "report/numbers.h"
+#include "report/procedure.h"
+#include "ui/frm_ping.h"
+
+namespace {
+
+constexpr uint32_t kEchoTimeoutMs = 2700;
+
+// Without this line a machine that grants no ICMP socket would show nothing
+// but timeouts.
+const QString kIcmpNotPermitted = QStringLiteral(
+    "ICMP is not permitted for this program: grant it with 'setcap cap_net_raw+p' on the "
+    "program file, or allow ping sockets for your group with the sysctl "
+    "net.ipv4.ping_group_range.\r\n");
+
+QString dottedAddress(const uint8_t (&address)[4]) {
+    return QString::number(address[0]) + u'.' + QString::number(address[1]) + u'.' +
+           QString::number(address[2]) + u'.' + QString::number(address[3]);
+}
+
+}  // namespace
+
+void FrmPing::vbIcmpCreateFile() {
+    Procedure::report(ui_, u"in vbIcmpCreateFile").run([&](Procedure& s) {
+        s([&] { IcmpHandle = icmp_.IcmpCreateFile(); });
+        if (s.test([&] { return IcmpHandle == IcmpHelper::kInvalidHandle; })) {
+            s([&] { appendStatus(kIcmpNotPermitted); });
+            s([&] { NetErrorFlag = 1; });
+        }
+    });
+}
+
+void FrmPing::vbIcmpSendEcho() {
+    Procedure::report(ui_, u"in vbIcmpSendEcho").run([&](Procedure& s) {
+        s([&] { ui_.yield(); });
+        s([&] {
+            const int16_t size = toInt16(EchoData.length());
+            EchoResult = static_cast<int16_t>(
+                icmp_.IcmpSendEcho(IcmpHandle, DestAddress, EchoData.bytes(),
+                                   static_cast<uint16_t>(size), &EchoOptions, &EchoReply,
+                                   sizeof(EchoReply), kEchoTimeoutMs));
+        });
+        if (s.test([&] { return EchoResult != 0; })) {
+            if (s.test([&] { return StatusShown == 1; })) {
+                s([&] { StatusShown = 0; });
+                return;
+            }
+            s([&] { ReplyCount = add16(ReplyCount, 1); });
+            s([&] { ReplyAddressText = dottedAddress(EchoReply.Address); });
+            s([&] { GetRCode(); });
+            return;
+        }
+        s([&] { appendStatus(QStringLiteral(" Request Timeout\r\n")); });
+    });
+}
+
+void FrmPing::vbIcmpCloseHandle() {
+    Procedure::report(ui_, u"in vbIcmpCloseHandle").run([&](Procedure& s) {
+        s([&] { icmp_.IcmpCloseHandle(IcmpHandle); });
+    });
+}

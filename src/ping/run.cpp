@@ -1,0 +1,83 @@
+// The run that the start/stop button drives.
+
+#include "net/host_name.h"
+#include "report/numbers.h"
+#include "report/procedure.h"
+#include "ui/frm_ping.h"
+
+namespace {
+
+const QString kStop = QStringLiteral("Stop");
+const QString kPing = QStringLiteral("Ping");
+
+}  // namespace
+
+void FrmPing::cmdPing_Click() {
+    Procedure::skip().run([&](Procedure& s) {
+        if (s.test([&] { return Host.text().isEmpty(); })) {
+            s([&] {
+                ui_.messageBox(QStringLiteral(u"请输入ip地址或域名。"),
+                               MsgBox::OkOnly | MsgBox::Information, QString::fromUtf16(kAppTitle));
+            });
+            return;
+        }
+        if (s.test([&] { return cmdPing.caption() == kStop; })) {
+            s([&] { StopFlag = -1; });
+            s([&] { cmdPing.setCaption(kPing); });
+            s([&] { cmdClose.setEnabled(true); });
+            return;
+        }
+        s([&] { cmdPing.setCaption(kStop); });
+        s([&] { cmdClose.setEnabled(false); });
+        if (s.test([&] {
+                return winsock_.gethostbyname(hostNameBytes(Host.text()).constData()) == nullptr;
+            })) {
+            s([&] { txtStatus.setText(QStringLiteral("Unable To Resolve Host")); });
+            s([&] { cmdPing.setCaption(kPing); });
+            s([&] { cmdClose.setEnabled(true); });
+            return;
+        }
+        s([&] { TotalRtt = 0; });
+        s([&] { ReplyCount = 0; });
+        s([&] { txtStatus.setText(QString()); });
+        s([&] {
+            EchoData = BlankText::ofLength(roundToInt32(leadingNumber(lblPacketSize.text())));
+        });
+        s([&] { vbWSAStartup(); });
+        s([&] { vbGetHostByName(); });
+        s([&] { vbIcmpCreateFile(); });
+        s([&] { EchoOptions.Ttl = 255; });
+
+        // A count that is not a number fails the loop's start, which falls
+        // through into the body: that one turn is the whole loop.
+        double count = 0;
+        bool countIsNumber = false;
+        s([&] {
+            count = localeNumber(lblPingTimes.text());
+            countIsNumber = true;
+        });
+        for (double turn = 1; countIsNumber ? turn <= count : turn == 1; ++turn) {
+            if (s.test([&] { return NetErrorFlag == 1; })) {
+                s([&] { NetErrorFlag = 0; });
+                break;
+            }
+            if (s.test([&] { return StopFlag != 0; })) {
+                s([&] { StopFlag = 0; });
+                s([&] { vbIcmpCloseHandle(); });
+                s([&] { vbWSACleanup(); });
+                return;
+            }
+            s([&] { vbIcmpSendEcho(); });
+        }
+        s([&] { vbIcmpCloseHandle(); });
+        s([&] { vbWSACleanup(); });
+        s([&] { TotalRtt = roundToInt32(divide(TotalRtt, ReplyCount)); });
+        s([&] {
+            txtStatus.append(QStringLiteral(u"\r\n 平均速度: ") + QString::number(TotalRtt) +
+                             QStringLiteral("ms."));
+        });
+        s([&] { txtStatus.setSelStart(txtStatus.text().size()); });
+        s([&] { cmdPing.setCaption(kPing); });
+        s([&] { cmdClose.setEnabled(true); });
+    });
+}

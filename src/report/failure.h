@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// What a failing statement raises and a guarded procedure catches.
+struct ProcedureFailure {
+    int32_t Number = 0;
+    QString Description;
+    int32_t Line = 0;  // no statement carries a line number
+};
+
+// The kinds of unexpected failure that the program's own checked helpers raise.
+enum class FailureKind {
+    InvalidArgument,
+    Overflow,
+    OutOfMemory,
+    DivisionByZero,
+    TypeMismatch,
+};
+
+ProcedureFailure failureOf(FailureKind kind);
+[[noreturn]] void raise(FailureKind kind);

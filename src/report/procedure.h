@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/window_system.h"
+#include "report/failure.h"
+
+#include <QString>
+#include <QStringView>
+
+// Composes the error report's text and shows it; returns the answer.
+QString procedureErrorText(QStringView label, const ProcedureFailure& failure);
+int ReportProcedureError(WindowSystem& ws, QStringView label, const ProcedureFailure& failure);
+
+// The failure mode of one run of a procedure, chosen at its first statement.
+// Each later statement runs through operator(), which catches only
+// ProcedureFailure: report mode asks the user (Retry runs the statement
+// again, Ignore goes on, Abort leaves the procedure), skip mode goes on.
+//
+//   Procedure::report(ws, u"in Name").run([&](Procedure& s) {
+//       s([&] { ...one statement... });
+//   });
+class Procedure {
+public:
+    static Procedure report(WindowSystem& ws, QStringView label) { return Procedure(&ws, label); }
+    static Procedure skip() { return Procedure(nullptr, {}); }
+
+    // Leaving the procedure unwinds to here and no further.
+    template <class Body>
+    void run(Body&& body) {
+        try {
+            body(*this);
+        } catch (const Leave&) {
+        }
+    }
+
+    template <class Statement>
+    void operator()(Statement&& statement) {
+        for (;;) {
+            try {
+                statement();
+                return;
+            } catch (const ProcedureFailure& failure) {
+                if (!answer(failure)) {
+                    return;
+                }
+            }
+        }
+    }
+
+    // A conditional's test as one statement. A test that fails and is passed
+    // over counts as true: the first branch is entered.
+    template <class Condition>
+    bool test(Condition&& condition) {
+        bool outcome = true;
+        (*this)([&] { outcome = condition(); });
+        return outcome;
+    }
+
+private:
+    struct Leave {};
+
+    Procedure(WindowSystem* ws, QStringView label) : ws_(ws), label_(label) {}
+
+    // True to run the statement again; false to go on; throws Leave.
+    bool answer(const ProcedureFailure& failure);
+
+    WindowSystem* ws_;  // null in skip mode
+    QStringView label_;
+};

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "ping/blank_text.h"
+#include "ping/echo_records.h"
+#include "platform/icmp_helper.h"
+#include "platform/socket_library.h"
+#include "platform/window_system.h"
+#include "ui/controls.h"
+#include "ui/layout.h"
+
+#include <QString>
+
+#include <cstdint>
+
+// The one window: its controls, the state its procedures share, and every
+// procedure. The members are defined in the folder of their subsystem:
+// ping/ (the run, the echo exchange, the reply text), net/ (the socket
+// library and the lookup), ui/ (layout, input, start-up, settings).
+//
+// The state is public on purpose: like the controls, it is the window's,
+// and the procedures talk through it.
+class FrmPing {
+public:
+    struct Services {
+        WindowSystem& ui;
+        IcmpHelper& icmp;
+        SocketLibrary& winsock;
+    };
+
+    // The exit status when the socket library is refused at a check.
+    static constexpr int kExitSocketLibraryRefused = 3;
+
+    explicit FrmPing(Services services);
+    FrmPing(const FrmPing&) = delete;
+    FrmPing& operator=(const FrmPing&) = delete;
+
+    // Controls (the frame and the labels never change, so they have no
+    // wrapper here; the widget tree makes them from the layout table).
+    CommandButton ComdSave{controlLayout("ComdSave").caption};
+    CommandButton cmdClose{controlLayout("cmdClose").caption};
+    TextBox Host{controlLayout("Host").caption};
+    CommandButton cmdPing{controlLayout("cmdPing").caption};
+    TextBox lblPingTimes{controlLayout("lblPingTimes").caption};
+    TextBox lblPacketSize{controlLayout("lblPacketSize").caption};
+    TextBox txtStatus{controlLayout("txtStatus").caption};
+
+    // Event handlers.
+    void cmdPing_Click();
+    void Form_Resize();
+
+    // The echo exchange and the reply text.
+    void vbIcmpCreateFile();
+    void vbIcmpSendEcho();
+    void vbIcmpCloseHandle();
+    void GetRCode();
+
+    // The socket library and the lookup.
+    void vbWSAStartup();
+    void vbWSACleanup();
+    int32_t HiByte(int16_t value);
+    int32_t LoByte(int16_t value);
+    void vbGetHostByName();
+
+    // Window state. Truth values are 16-bit: true is -1.
+    int16_t StopFlag = 0;
+    int16_t NetErrorFlag = 0;
+    int16_t StatusShown = 0;
+    int16_t ReplyCount = 0;
+    int32_t TotalRtt = 0;
+    int32_t WsaResult = 0;
+    QString WsaMajorText;
+    QString WsaMinorText;
+    QString NetErrorText;
+    HostEnt HostEntry;
+    const HostEnt* HostEntryPtr = nullptr;
+    const char* const* AddrListPtr = nullptr;
+    const char* FirstAddrPtr = nullptr;
+    int16_t EchoResult = 0;
+    IcmpHelper::Handle IcmpHandle = 0;
+    BlankText EchoData;
+    uint32_t DestAddress = 0;  // network order, as in_addr.s_addr
+    QString ReplyStatusText;
+    QString ReplyAddressText;
+    QString SettingsPath;
+
+    // One of each for the whole program.
+    ::EchoOptions EchoOptions;
+    ::EchoReply EchoReply;
+
+private:
+    // Appends a part and puts the caret after it, so the box shows its end.
+    void appendStatus(QStringView part);
+
+    WindowSystem& ui_;
+    IcmpHelper& icmp_;
+    SocketLibrary& winsock_;
+};

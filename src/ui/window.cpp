@@ -1,0 +1,234 @@
+#include "ui/window.h"
+
+#include "ui/frm_ping.h"
+#include "ui/layout.h"
+
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTextCursor>
+
+#include <algorithm>
+#include <map>
+#include <string>
+
+namespace {
+
+// The window system's colour of inactive window borders, the labels' background.
+constexpr QRgb kInactiveBorder = qRgb(0xD4, 0xD0, 0xC8);
+constexpr int kFontPixels = 12;  // 9 points at 96 dots per inch
+
+QRect pixels(const ControlLayout& c) {
+    return {c.left / kTwipsPerPixel, c.top / kTwipsPerPixel, c.width / kTwipsPerPixel,
+            c.height / kTwipsPerPixel};
+}
+
+QString caption(const ControlLayout& c) { return QString::fromUtf16(c.caption); }
+
+// The box shows lines split at CR LF; its text keeps them as written.
+QString shownText(QStringView text) {
+    QString shown = text.toString();
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return shown;
+}
+
+class LineEditView final : public TextBoxView {
+public:
+    explicit LineEditView(QLineEdit* edit) : edit_(edit) {}
+    void showText(const QString& text) override { edit_->setText(text); }
+    void showAppended(QStringView part) override { edit_->insert(part.toString()); }
+    void showSelection(const QString&, qsizetype start, qsizetype length) override {
+        edit_->setSelection(static_cast<int>(start), static_cast<int>(length));
+    }
+    void takeFocus() override { edit_->setFocus(Qt::OtherFocusReason); }
+
+private:
+    QLineEdit* edit_;
+};
+
+class StatusView final : public TextBoxView {
+public:
+    explicit StatusView(QPlainTextEdit* edit) : edit_(edit) {}
+    void showText(const QString& text) override { edit_->setPlainText(shownText(text)); }
+    void showAppended(QStringView part) override {
+        QTextCursor end(edit_->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(shownText(part));
+    }
+    void showSelection(const QString& text, qsizetype start, qsizetype length) override {
+        QTextCursor cursor(edit_->document());
+        if (start >= text.size()) {
+            cursor.movePosition(QTextCursor::End);
+        } else {
+            // Each CR LF before a position is one character on screen.
+            const qsizetype breaks = text.left(start).count(QStringLiteral("\r\n"));
+            const qsizetype shownLength =
+                shownText(QStringView(text).mid(start, length)).size();
+            cursor.setPosition(static_cast<int>(start - breaks));
+            cursor.setPosition(static_cast<int>(start - breaks + shownLength),
+                               QTextCursor::KeepAnchor);
+        }
+        edit_->setTextCursor(cursor);
+        edit_->ensureCursorVisible();
+    }
+    void takeFocus() override { edit_->setFocus(Qt::OtherFocusReason); }
+
+private:
+    QPlainTextEdit* edit_;
+};
+
+class PushButtonView final : public ButtonView {
+public:
+    explicit PushButtonView(QPushButton* button) : button_(button) {}
+    void showCaption(const QString& text) override { button_->setText(text); }
+    void showEnabled(bool enabled) override { button_->setEnabled(enabled); }
+
+private:
+    QPushButton* button_;
+};
+
+// Enter on a focused button presses it, as the window system of the design does.
+class CommandButtonWidget final : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            click();
+            return;
+        }
+        QPushButton::keyPressEvent(event);
+    }
+};
+
+}  // namespace
+
+struct FormWindow::Views {
+    std::map<std::string, QWidget*> widgets;
+    std::vector<std::unique_ptr<TextBoxView>> boxes;
+    std::vector<std::unique_ptr<ButtonView>> buttons;
+};
+
+FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Views>()) {
+    // The resources live in a static library, which the linker would drop.
+    Q_INIT_RESOURCE(resources);
+    setWindowTitle(QString::fromUtf16(kFormCaption));
+    setWindowIcon(QIcon(QStringLiteral(":/sondrel-ping.ico")));
+    QFont font(QStringLiteral("WenQuanYi Micro Hei"));
+    font.setPixelSize(kFontPixels);
+    setFont(font);
+    setGeometry(kClientLeft / kTwipsPerPixel, kClientTop / kTwipsPerPixel,
+                kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
+    setFixedSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
+
+    const std::map<std::string, TextBox*> textBoxes = {{"Host", &form.Host},
+                                                       {"lblPingTimes", &form.lblPingTimes},
+                                                       {"lblPacketSize", &form.lblPacketSize},
+                                                       {"txtStatus", &form.txtStatus}};
+    const std::map<std::string, CommandButton*> buttons = {
+        {"ComdSave", &form.ComdSave}, {"cmdClose", &form.cmdClose}, {"cmdPing", &form.cmdPing}};
+
+    for (const ControlLayout& c : kControls) {
+        QWidget* parent = *c.container == '\0' ? this : views_->widgets.at(c.container);
+        QWidget* widget = nullptr;
+        switch (c.kind) {
+            case ControlKind::Frame:
+                widget = new QGroupBox(parent);
+                break;
+            case ControlKind::CommandButton: {
+                auto* button = new CommandButtonWidget(parent);
+                views_->buttons.push_back(std::make_unique<PushButtonView>(button));
+                buttons.at(c.name)->bind(views_->buttons.back().get());
+                widget = button;
+                break;
+            }
+            case ControlKind::TextBox: {
+                auto* edit = new QLineEdit(parent);
+                TextBox* box = textBoxes.at(c.name);
+                QObject::connect(edit, &QLineEdit::textEdited, edit,
+                                 [box](const QString& text) { box->edited(text); });
+                views_->boxes.push_back(std::make_unique<LineEditView>(edit));
+                box->bind(views_->boxes.back().get());
+                widget = edit;
+                break;
+            }
+            case ControlKind::MultiLineTextBox: {
+                auto* edit = new QPlainTextEdit(parent);
+                edit->setReadOnly(true);
+                edit->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                              Qt::TextSelectableByKeyboard);
+                edit->setFocusPolicy(Qt::StrongFocus);
+                edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+                edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+                edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+                views_->boxes.push_back(std::make_unique<StatusView>(edit));
+                textBoxes.at(c.name)->bind(views_->boxes.back().get());
+                widget = edit;
+                break;
+            }
+            case ControlKind::Label: {
+                auto* label = new QLabel(caption(c), parent);
+                label->setAutoFillBackground(true);
+                QPalette palette = label->palette();
+                palette.setColor(QPalette::Window, QColor(kInactiveBorder));
+                label->setPalette(palette);
+                widget = label;
+                break;
+            }
+        }
+        QRect geometry = pixels(c);
+        if (c.kind == ControlKind::Label) {
+            // Sized to the caption in the font at hand, from the same corner.
+            const QFontMetrics metrics(font);
+            geometry.setWidth(std::max(geometry.width(), metrics.horizontalAdvance(caption(c))));
+            geometry.setHeight(std::max(geometry.height(), metrics.height()));
+        }
+        widget->setGeometry(geometry);
+        widget->setObjectName(QString::fromLatin1(c.name));
+        views_->widgets[c.name] = widget;
+    }
+
+    // Tab order by tab index, over the controls that take the focus.
+    std::vector<const ControlLayout*> order;
+    for (const ControlLayout& c : kControls) {
+        if (c.kind != ControlKind::Frame && c.kind != ControlKind::Label) {
+            order.push_back(&c);
+        }
+    }
+    std::sort(order.begin(), order.end(),
+              [](const ControlLayout* a, const ControlLayout* b) { return a->tabIndex < b->tabIndex; });
+    for (size_t i = 1; i < order.size(); ++i) {
+        setTabOrder(control(order[i - 1]->name), control(order[i]->name));
+    }
+
+    auto* ping = static_cast<QPushButton*>(control("cmdPing"));
+    QObject::connect(ping, &QPushButton::clicked, this, [this] { form_.cmdPing_Click(); });
+    // The cancel button: Esc anywhere in the window presses it.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    QObject::connect(escape, &QShortcut::activated, ping, &QPushButton::click);
+}
+
+FormWindow::~FormWindow() {
+    // The controls outlive the widgets: let them show nothing from here on.
+    form_.Host.bind(nullptr);
+    form_.lblPingTimes.bind(nullptr);
+    form_.lblPacketSize.bind(nullptr);
+    form_.txtStatus.bind(nullptr);
+    form_.ComdSave.bind(nullptr);
+    form_.cmdClose.bind(nullptr);
+    form_.cmdPing.bind(nullptr);
+}
+
+QWidget* FormWindow::control(const char* name) const { return views_->widgets.at(name); }
+
+void FormWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    form_.Form_Resize();
+}

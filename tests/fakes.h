@@ -1,0 +1,172 @@
+#pragma once
+
+#include "platform/icmp_helper.h"
+#include "platform/socket_library.h"
+#include "platform/window_system.h"
+#include "ui/frm_ping.h"
+
+#include <QString>
+
+#include <array>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+// Thrown by the fake window system where the program would end at once.
+struct ProgramEnded {
+    int status;
+};
+
+// Answers message boxes from a script and records them; runs scripted
+// actions at given yields, as if the user had acted while the run waited.
+class ScriptedWindowSystem final : public WindowSystem {
+public:
+    struct Box {
+        QString prompt;
+        int style;
+        QString title;
+    };
+
+    void yield() override {
+        ++yields;
+        auto it = atYield.find(yields);
+        if (it != atYield.end()) {
+            auto action = std::move(it->second);
+            atYield.erase(it);
+            action();
+        }
+    }
+    int messageBox(const QString& prompt, int style, const QString& title) override {
+        boxes.push_back({prompt, style, title});
+        if (answers.empty()) {
+            return MsgBox::Ok;
+        }
+        const int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void resetMousePointer() override { ++pointerResets; }
+    [[noreturn]] void endProgram(int exitStatus) override { throw ProgramEnded{exitStatus}; }
+
+    int yields = 0;
+    int pointerResets = 0;
+    std::vector<Box> boxes;
+    std::deque<int> answers;
+    std::map<int, std::function<void()>> atYield;  // by the yield's number, from 1
+};
+
+// An ICMP helper that answers each echo from a script.
+class ScriptedIcmp final : public IcmpHelper {
+public:
+    struct Answer {
+        uint32_t result = 1;  // 0: no reply
+        int32_t status = 0;
+        int32_t rtt = 0;
+        std::array<uint8_t, 4> from = {127, 0, 0, 1};
+        uint8_t ttl = 64;
+    };
+    struct Sent {
+        Handle handle;
+        uint32_t destination;
+        uint16_t size;
+        uint8_t ttl;
+        uint32_t replySize;
+        uint32_t timeoutMs;
+    };
+
+    Handle IcmpCreateFile() override {
+        ++opened;
+        return createFails ? kInvalidHandle : 7;
+    }
+    uint32_t IcmpSendEcho(Handle handle, uint32_t destination, const void*, uint16_t size,
+                          const EchoOptions* options, void* replyBuffer, uint32_t replySize,
+                          uint32_t timeoutMs) override {
+        sent.push_back({handle, destination, size, options->Ttl, replySize, timeoutMs});
+        if (whileBlocked) {
+            whileBlocked();
+        }
+        Answer a = answers.empty() ? Answer{0} : answers.front();
+        if (!answers.empty()) {
+            answers.pop_front();
+        }
+        if (a.result == 0) {
+            return 0;
+        }
+        auto* reply = static_cast<EchoReply*>(replyBuffer);
+        std::copy(a.from.begin(), a.from.end(), reply->Address);
+        reply->Status = a.status;
+        reply->RoundTripTime = a.rtt;
+        reply->DataSize = static_cast<int16_t>(a.status == 0 ? size : 0);
+        reply->Options.Ttl = a.ttl;
+        return a.result;
+    }
+    bool IcmpCloseHandle(Handle handle) override {
+        closed.push_back(handle);
+        return true;
+    }
+
+    static Answer reply(int32_t rtt) { return {1, 0, rtt}; }
+    static Answer status(int32_t status) { return {1, status, 0}; }
+    static Answer timeout() { return {0}; }
+
+    bool createFails = false;
+    int opened = 0;
+    std::deque<Answer> answers;
+    std::vector<Sent> sent;
+    std::vector<Handle> closed;
+    std::function<void()> whileBlocked;
+};
+
+// A socket library that knows a few names and counts its starts.
+class FakeSocketLibrary final : public SocketLibrary {
+public:
+    FakeSocketLibrary() { names["127.0.0.1"] = {127, 0, 0, 1}; }
+
+    int32_t WSAStartup(uint16_t, WsaData& data) override {
+        if (startResult != 0) {
+            return startResult;
+        }
+        data = reported;
+        ++starts;
+        return 0;
+    }
+    int32_t WSACleanup() override {
+        --starts;
+        return 0;
+    }
+    const HostEnt* gethostbyname(const char* name) override {
+        lookups.emplace_back(name);
+        auto it = names.find(name);
+        if (it == names.end()) {
+            lastError = WsaError::HostNotFound;
+            return nullptr;
+        }
+        address = it->second;
+        list[0] = reinterpret_cast<const char*>(address.data());
+        entry.h_addr_list = list;
+        return &entry;
+    }
+    int32_t WSAGetLastError() override { return lastError; }
+
+    std::map<std::string, std::array<uint8_t, 4>> names;
+    WsaData reported{0x0202, 0x0202, 100};
+    int32_t startResult = 0;
+    int starts = 0;
+    int32_t lastError = 0;
+    std::vector<std::string> lookups;
+
+private:
+    std::array<uint8_t, 4> address{};
+    const char* list[2] = {nullptr, nullptr};
+    HostEnt entry;
+};
+
+// A form on the three fakes.
+struct FakeForm {
+    ScriptedWindowSystem ui;
+    ScriptedIcmp icmp;
+    FakeSocketLibrary winsock;
+    FrmPing form{{ui, icmp, winsock}};
+};

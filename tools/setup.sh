@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs the Debian packages that building, running and testing need, and
+# nothing when they are all there.
+set -eu
+
+packages="cmake make g++ pkg-config qt6-base-dev libgtest-dev libcap-dev libcap2-bin
+  fonts-wqy-microhei libidn2-0 iproute2"
+
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+install="apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends$missing"
+echo "Installing:$missing"
+if [ "$(id -u)" -eq 0 ]; then
+    sh -c "$install"
+elif command -v sudo >/dev/null 2>&1; then
+    sudo sh -c "$install"
+else
+    echo "Missing Debian packages. As root, run:" >&2
+    echo "  $install" >&2
+    exit 1
+fi
