@@ -1,6 +1,6 @@
+#include "report/procedure.h"
 #include "fakes.h"
 #include "report/numbers.h"
-#include "report/procedure.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +12,14 @@ TEST(ProcedureErrorText, shouldComposeThreeLinesEndingWithLineZero) {
         const char16_t* label;
         const char16_t* text;
     } cases[] = {
-        {{6, QStringLiteral("D"), 0}, u"in vbWSACleanup",
+        {{6, QStringLiteral("D"), 0},
+         u"in vbWSACleanup",
          u"Error 6: D\r\nin vbWSACleanup\r\nThe error occured at line: 0"},
-        {{-2147221504, QStringLiteral("Bad"), 0}, u"in GetRCode",
+        {{-2147221504, QStringLiteral("Bad"), 0},
+         u"in GetRCode",
          u"Error -2147221504: Bad\r\nin GetRCode\r\nThe error occured at line: 0"},
-        {{5, QString(), 0}, u"in GetPrivateProfileString",
+        {{5, QString(), 0},
+         u"in GetPrivateProfileString",
          u"Error 5: \r\nin GetPrivateProfileString\r\nThe error occured at line: 0"},
     };
     for (const auto& c : cases) {
@@ -57,8 +60,12 @@ TEST(ReportMode, shouldActOnEachAnswer) {
         int pointerResets;
     } cases[] = {
         {"retry runs the statement again", {MsgBox::Retry}, 1, {1, 2, 2, 3, 99}, 1, 0},
-        {"retry reports every time", {MsgBox::Retry, MsgBox::Retry, MsgBox::Ignore},
-         3, {1, 2, 2, 2, 3, 99}, 3, 0},
+        {"retry reports every time",
+         {MsgBox::Retry, MsgBox::Retry, MsgBox::Ignore},
+         3,
+         {1, 2, 2, 2, 3, 99},
+         3,
+         0},
         {"ignore goes on after the statement", {MsgBox::Ignore}, 1, {1, 2, 3, 99}, 1, 0},
         {"abort leaves the procedure", {MsgBox::Abort}, 1, {1, 2, 99}, 1, 1},
         {"another answer leaves without the pointer", {0}, 1, {1, 2, 99}, 1, 0},

@@ -55,27 +55,47 @@ TEST(Run, shouldWriteOneLinePerEchoAndTheRoundedAverage) {
     } cases[] = {
         {"count 0 sends nothing", u"0", {}, summary(0)},
         {"count below 1 sends nothing", u"-3", {}, summary(0)},
-        {"every echo timed out", u"4", {{0}, {0}, {0}, {0}},
+        {"every echo timed out",
+         u"4",
+         {{0}, {0}, {0}, {0}},
          QStringLiteral(" Request Timeout\r\n").repeated(4) + summary(0)},
-        {"10 and 11 give 10", u"2", {Answer{1, 0, 10}, Answer{1, 0, 11}},
+        {"10 and 11 give 10",
+         u"2",
+         {Answer{1, 0, 10}, Answer{1, 0, 11}},
          replyLine("127.0.0.1", 32, 10, 64) + replyLine("127.0.0.1", 32, 11, 64) + summary(10)},
-        {"11 and 12 give 12", u"2", {Answer{1, 0, 11}, Answer{1, 0, 12}},
+        {"11 and 12 give 12",
+         u"2",
+         {Answer{1, 0, 11}, Answer{1, 0, 12}},
          replyLine("127.0.0.1", 32, 11, 64) + replyLine("127.0.0.1", 32, 12, 64) + summary(12)},
-        {"10, 11 and 12 give 11", u"3", {Answer{1, 0, 10}, Answer{1, 0, 11}, Answer{1, 0, 12}},
+        {"10, 11 and 12 give 11",
+         u"3",
+         {Answer{1, 0, 10}, Answer{1, 0, 11}, Answer{1, 0, 12}},
          replyLine("127.0.0.1", 32, 10, 64) + replyLine("127.0.0.1", 32, 11, 64) +
              replyLine("127.0.0.1", 32, 12, 64) + summary(11)},
-        {"a fraction runs its whole part", u"2.9", {Answer{1, 0, 4}, Answer{1, 0, 6}},
+        {"a fraction runs its whole part",
+         u"2.9",
+         {Answer{1, 0, 4}, Answer{1, 0, 6}},
          replyLine("127.0.0.1", 32, 4, 64) + replyLine("127.0.0.1", 32, 6, 64) + summary(5)},
-        {"a count that is no number runs one echo", u"4abc", {Answer{1, 0, 3}, Answer{1, 0, 3}},
+        {"a count that is no number runs one echo",
+         u"4abc",
+         {Answer{1, 0, 3}, Answer{1, 0, 3}},
          replyLine("127.0.0.1", 32, 3, 64) + summary(3)},
-        {"an empty count runs one echo", u"", {{0}}, QStringLiteral(" Request Timeout\r\n") + summary(0)},
-        {"a failure status is appended without a line break and the next reply passed over", u"4",
+        {"an empty count runs one echo",
+         u"",
+         {{0}},
+         QStringLiteral(" Request Timeout\r\n") + summary(0)},
+        {"a failure status is appended without a line break and the next reply passed over",
+         u"4",
          {Answer{1, 11003, 0, {10, 0, 0, 1}}, Answer{1, 0, 5}, Answer{1, 0, 7}, Answer{1, 0, 9}},
          QStringLiteral("Destination Host Not Reachable") + replyLine("127.0.0.1", 32, 7, 64) +
              replyLine("127.0.0.1", 32, 9, 64) + summary(5)},
-        {"an unknown status writes nothing", u"2", {Answer{1, 11013}, Answer{0}},
+        {"an unknown status writes nothing",
+         u"2",
+         {Answer{1, 11013}, Answer{0}},
          QStringLiteral(" Request Timeout\r\n") + summary(0)},
-        {"a status passed over stays so across timeouts", u"3", {Answer{1, 11050}, {0}, Answer{1, 0, 8}},
+        {"a status passed over stays so across timeouts",
+         u"3",
+         {Answer{1, 11050}, {0}, Answer{1, 0, 8}},
          QStringLiteral("General Failure Request Timeout\r\n") + summary(0)},
     };
     for (const auto& c : cases) {
@@ -113,8 +133,8 @@ TEST(Run, shouldBuildThePayloadFromTheLeadingNumberOfTheSize) {
     const struct {
         const char16_t* size;
         uint16_t sent;
-    } cases[] = {{u"32abc", 32}, {u"2.5", 2}, {u"3.5", 4}, {u"abc", 0}, {u"", 0},
-                 {u"1 0 0", 100}, {u"&H20", 32}, {u"32767", 32767}};
+    } cases[] = {{u"32abc", 32}, {u"2.5", 2},     {u"3.5", 4},   {u"abc", 0},
+                 {u"", 0},       {u"1 0 0", 100}, {u"&H20", 32}, {u"32767", 32767}};
     for (const auto& c : cases) {
         PingRun r;
         r.form.lblPacketSize.setText(QString::fromUtf16(c.size));
@@ -263,7 +283,8 @@ TEST(GetRCode, shouldWriteTheReplyLineAndAddTheTime) {
     f.form.EchoReply.Options.Ttl = 255;
     f.form.txtStatus.setText(QString());
     f.form.GetRCode();
-    EXPECT_EQ(f.form.txtStatus.text(), QStringLiteral(" Reply from : Bytes = 32 RTT = 0ms TTL = 255\r\n"));
+    EXPECT_EQ(f.form.txtStatus.text(),
+              QStringLiteral(" Reply from : Bytes = 32 RTT = 0ms TTL = 255\r\n"));
     EXPECT_EQ(f.form.TotalRtt, 20);
 }
 

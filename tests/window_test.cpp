@@ -1,8 +1,7 @@
-#include "fakes.h"
 #include "ui/window.h"
+#include "fakes.h"
 
 #include <QFile>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -53,8 +52,7 @@ TEST(Window, shouldShowEveryControlAtItsPlaceWithItsCaption) {
     };
     for (const auto& e : expected) {
         QWidget* widget = w.window.control(e.name);
-        const QWidget* container =
-            *e.container == '\0' ? &w.window : w.window.control(e.container);
+        const QWidget* container = *e.container == '\0' ? &w.window : w.window.control(e.container);
         EXPECT_EQ(widget->parentWidget(), container) << e.name;
         EXPECT_TRUE(widget->isVisible()) << e.name;
         EXPECT_TRUE(widget->isEnabled()) << e.name;
@@ -80,8 +78,8 @@ TEST(Window, shouldShowEveryControlAtItsPlaceWithItsCaption) {
 
 TEST(Window, shouldTabThroughTheControlsByTabIndex) {
     Window w;
-    const std::vector<const char*> order = {"txtStatus", "Host", "lblPingTimes", "lblPacketSize",
-                                            "cmdPing", "cmdClose", "ComdSave"};
+    const std::vector<const char*> order = {
+        "txtStatus", "Host", "lblPingTimes", "lblPacketSize", "cmdPing", "cmdClose", "ComdSave"};
     // What Tab moves to: the next widget in the chain that takes focus by Tab.
     const auto next = [](QWidget* widget) {
         do {

@@ -1,4 +1,5 @@
 #include "platform/icmp_linux.h"
+#include "platform/privileges.h"
 #include "platform/qt_window_system.h"
 #include "platform/socket_library_linux.h"
 #include "ui/frm_ping.h"
@@ -9,6 +10,8 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +26,7 @@ bool haveDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const int rawIcmp = openRawIcmpSocketThenDropCapabilities();
     std::setlocale(LC_ALL, "");
     if (!haveDisplay()) {
         std::fputs(
@@ -33,7 +37,10 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QtWindowSystem windowSystem;
-    LinuxIcmpHelper icmp;
+    LinuxIcmpHelper icmp(LinuxIcmpHelper::SocketKind::Auto, rawIcmp);
+    if (rawIcmp >= 0) {
+        close(rawIcmp);  // the helper keeps its own
+    }
     LinuxSocketLibrary winsock;
     // The library stays started for the program's whole life, so that the
     // run's check of the host text can look it up before its own start.

@@ -2,4 +2,6 @@
 
 #include "platform/locale_codec.h"
 
-QByteArray hostNameBytes(QStringView text) { return encodeLocale(text).value_or(QByteArray()); }
+QByteArray hostNameBytes(QStringView text) {
+    return encodeLocale(text).value_or(QByteArray());
+}

@@ -29,7 +29,8 @@ void FrmPing::vbWSAStartup() {
             s([&] { WsaMinorText = QString::number(HiByte(version)); });
             s([&] { WsaMajorText = QString::number(LoByte(version)); });
             s([&] {
-                NetErrorText = QStringLiteral("WinSock Version ") + WsaMajorText + u'.' + WsaMinorText;
+                NetErrorText =
+                    QStringLiteral("WinSock Version ") + WsaMajorText + u'.' + WsaMinorText;
             });
             s([&] { NetErrorText = NetErrorText + QStringLiteral(" is Not supported "); });
             s([&] { txtStatus.setText(NetErrorText); });
@@ -66,6 +67,8 @@ int32_t FrmPing::HiByte(int16_t value) {
 
 int32_t FrmPing::LoByte(int16_t value) {
     int32_t result = 0;
-    Procedure::report(ui_, u"in LoByte").run([&](Procedure& s) { s([&] { result = value & 255; }); });
+    Procedure::report(ui_, u"in LoByte").run([&](Procedure& s) {
+        s([&] { result = value & 255; });
+    });
     return result;
 }

@@ -37,10 +37,9 @@ void FrmPing::vbIcmpSendEcho() {
         s([&] { ui_.yield(); });
         s([&] {
             const int16_t size = toInt16(EchoData.length());
-            EchoResult = static_cast<int16_t>(
-                icmp_.IcmpSendEcho(IcmpHandle, DestAddress, EchoData.bytes(),
-                                   static_cast<uint16_t>(size), &EchoOptions, &EchoReply,
-                                   sizeof(EchoReply), kEchoTimeoutMs));
+            EchoResult = static_cast<int16_t>(icmp_.IcmpSendEcho(
+                IcmpHandle, DestAddress, EchoData.bytes(), static_cast<uint16_t>(size),
+                &EchoOptions, &EchoReply, sizeof(EchoReply), kEchoTimeoutMs));
         });
         if (s.test([&] { return EchoResult != 0; })) {
             if (s.test([&] { return StatusShown == 1; })) {

@@ -11,7 +11,9 @@
 
 namespace {
 
-bool localeIsUtf8() { return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0; }
+bool localeIsUtf8() {
+    return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+}
 
 class Iconv {
 public:

@@ -9,7 +9,9 @@
 
 #include <cstdlib>
 
-void QtWindowSystem::yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtWindowSystem::yield() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 namespace {
 
@@ -72,4 +74,6 @@ void QtWindowSystem::resetMousePointer() {
     }
 }
 
-void QtWindowSystem::endProgram(int exitStatus) { std::_Exit(exitStatus); }
+void QtWindowSystem::endProgram(int exitStatus) {
+    std::_Exit(exitStatus);
+}

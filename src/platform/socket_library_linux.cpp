@@ -26,8 +26,12 @@ struct Answer {
 };
 thread_local Answer answer;
 
-int majorOf(uint16_t word) { return word & 0xFF; }
-int minorOf(uint16_t word) { return word >> 8; }
+int majorOf(uint16_t word) {
+    return word & 0xFF;
+}
+int minorOf(uint16_t word) {
+    return word >> 8;
+}
 
 uint16_t openFileLimit() {
     rlimit limit{};
@@ -64,7 +68,7 @@ int32_t LinuxSocketLibrary::WSAStartup(uint16_t versionRequested, WsaData& data)
     }
     const auto key = [](uint16_t w) { return majorOf(w) * 256 + minorOf(w); };
     data.wVersion = key(versionRequested) < key(traits_.highestVersion) ? versionRequested
-                                                                         : traits_.highestVersion;
+                                                                        : traits_.highestVersion;
     data.wHighVersion = traits_.highestVersion;
     data.iMaxSockets = traits_.maxSockets.value_or(openFileLimit());
     ++starts_;
@@ -109,9 +113,11 @@ const HostEnt* LinuxSocketLibrary::gethostbyname(const char* name) {
         answer.addressList.push_back(bytes.data());
     }
     answer.addressList.push_back(nullptr);
-    answer.entry = HostEnt{answer.name.c_str(), answer.noAliases, AF_INET, 4,
-                           answer.addressList.data()};
+    answer.entry =
+        HostEnt{answer.name.c_str(), answer.noAliases, AF_INET, 4, answer.addressList.data()};
     return &answer.entry;
 }
 
-int32_t LinuxSocketLibrary::WSAGetLastError() { return lastError; }
+int32_t LinuxSocketLibrary::WSAGetLastError() {
+    return lastError;
+}

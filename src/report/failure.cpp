@@ -27,4 +27,6 @@ ProcedureFailure failureOf(FailureKind kind) {
     return {0, QString(), 0};
 }
 
-void raise(FailureKind kind) { throw failureOf(kind); }
+void raise(FailureKind kind) {
+    throw failureOf(kind);
+}

@@ -10,7 +10,9 @@
 #include <limits>
 #include <string>
 
-int16_t add16(int16_t a, int16_t b) { return toInt16(a + b); }
+int16_t add16(int16_t a, int16_t b) {
+    return toInt16(a + b);
+}
 
 int32_t add32(int32_t a, int32_t b) {
     int32_t sum = 0;
@@ -21,7 +23,8 @@ int32_t add32(int32_t a, int32_t b) {
 }
 
 int16_t toInt16(int32_t value) {
-    if (value < std::numeric_limits<int16_t>::min() || value > std::numeric_limits<int16_t>::max()) {
+    if (value < std::numeric_limits<int16_t>::min() ||
+        value > std::numeric_limits<int16_t>::max()) {
         raise(FailureKind::Overflow);
     }
     return static_cast<int16_t>(value);
@@ -46,7 +49,9 @@ double divide(double dividend, double divisor) {
 
 namespace {
 
-bool ignoredInNumber(QChar c) { return c == u' ' || c == u'\t' || c == u'\n'; }
+bool ignoredInNumber(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\n';
+}
 
 // Reads the characters of a number, dropping the ignored ones.
 class NumberReader {
@@ -99,7 +104,9 @@ double cLocaleStrtod(const std::string& number) {
     return strtod_l(number.c_str(), nullptr, c);
 }
 
-bool asciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool asciiDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
 
 }  // namespace
 

@@ -2,8 +2,9 @@
 
 QString procedureErrorText(QStringView label, const ProcedureFailure& failure) {
     return QStringLiteral("Error ") + QString::number(failure.Number) + QStringLiteral(": ") +
-           failure.Description + QStringLiteral("\r\n") + label.toString() + QStringLiteral("\r\n") +
-           QStringLiteral("The error occured at line: ") + QString::number(failure.Line);
+           failure.Description + QStringLiteral("\r\n") + label.toString() +
+           QStringLiteral("\r\n") + QStringLiteral("The error occured at line: ") +
+           QString::number(failure.Line);
 }
 
 int ReportProcedureError(WindowSystem& ws, QStringView label, const ProcedureFailure& failure) {

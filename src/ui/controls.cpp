@@ -51,7 +51,9 @@ void TextBox::bind(TextBoxView* view) {
     }
 }
 
-void TextBox::edited(const QString& text) { text_ = text; }
+void TextBox::edited(const QString& text) {
+    text_ = text;
+}
 
 void CommandButton::setCaption(const QString& caption) {
     caption_ = caption;

@@ -4,7 +4,7 @@
 #include "ui/layout.h"
 
 #include <QFontMetrics>
-#include <QGroupBox>
+#include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,7 +29,9 @@ QRect pixels(const ControlLayout& c) {
             c.height / kTwipsPerPixel};
 }
 
-QString caption(const ControlLayout& c) { return QString::fromUtf16(c.caption); }
+QString caption(const ControlLayout& c) {
+    return QString::fromUtf16(c.caption);
+}
 
 // The box shows lines split at CR LF; its text keeps them as written.
 QString shownText(QStringView text) {
@@ -68,8 +70,7 @@ public:
         } else {
             // Each CR LF before a position is one character on screen.
             const qsizetype breaks = text.left(start).count(QStringLiteral("\r\n"));
-            const qsizetype shownLength =
-                shownText(QStringView(text).mid(start, length)).size();
+            const qsizetype shownLength = shownText(QStringView(text).mid(start, length)).size();
             cursor.setPosition(static_cast<int>(start - breaks));
             cursor.setPosition(static_cast<int>(start - breaks + shownLength),
                                QTextCursor::KeepAnchor);
@@ -139,9 +140,12 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
         QWidget* parent = *c.container == '\0' ? this : views_->widgets.at(c.container);
         QWidget* widget = nullptr;
         switch (c.kind) {
-            case ControlKind::Frame:
-                widget = new QGroupBox(parent);
+            case ControlKind::Frame: {
+                auto* frame = new QFrame(parent);
+                frame->setFrameStyle(QFrame::Box | QFrame::Sunken);  // etched, without a title
+                widget = frame;
                 break;
+            }
             case ControlKind::CommandButton: {
                 auto* button = new CommandButtonWidget(parent);
                 views_->buttons.push_back(std::make_unique<PushButtonView>(button));
@@ -202,8 +206,9 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
             order.push_back(&c);
         }
     }
-    std::sort(order.begin(), order.end(),
-              [](const ControlLayout* a, const ControlLayout* b) { return a->tabIndex < b->tabIndex; });
+    std::sort(order.begin(), order.end(), [](const ControlLayout* a, const ControlLayout* b) {
+        return a->tabIndex < b->tabIndex;
+    });
     for (size_t i = 1; i < order.size(); ++i) {
         setTabOrder(control(order[i - 1]->name), control(order[i]->name));
     }
@@ -226,7 +231,9 @@ FormWindow::~FormWindow() {
     form_.cmdPing.bind(nullptr);
 }
 
-QWidget* FormWindow::control(const char* name) const { return views_->widgets.at(name); }
+QWidget* FormWindow::control(const char* name) const {
+    return views_->widgets.at(name);
+}
 
 void FormWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
