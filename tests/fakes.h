@@ -6,6 +6,7 @@
 #include "ui/frm_ping.h"
 
 #include <QString>
+#include <QTemporaryDir>
 
 #include <array>
 #include <deque>
@@ -140,7 +141,7 @@ public:
         lookups.emplace_back(name);
         auto it = names.find(name);
         if (it == names.end()) {
-            lastError = WsaError::HostNotFound;
+            lastError = missError;
             return nullptr;
         }
         address = it->second;
@@ -155,6 +156,7 @@ public:
     int32_t startResult = 0;
     int starts = 0;
     int32_t lastError = 0;
+    int32_t missError = WsaError::HostNotFound;
     std::vector<std::string> lookups;
 
 private:
@@ -163,10 +165,13 @@ private:
     HostEnt entry;
 };
 
-// A form on the three fakes.
+// A form on the three fakes, its program folder a new empty one.
 struct FakeForm {
+    QTemporaryDir folder;
     ScriptedWindowSystem ui;
     ScriptedIcmp icmp;
     FakeSocketLibrary winsock;
-    FrmPing form{{ui, icmp, winsock}};
+    FrmPing form{{ui, icmp, winsock, folder.path()}};
+
+    QString settingsPath() const { return folder.filePath(QStringLiteral("Settings.inf")); }
 };

@@ -30,7 +30,7 @@ TEST(LiveRun, shouldWriteFourRepliesFromLoopbackAndTheAverage) {
     WsaData data;
     ASSERT_EQ(winsock.WSAStartup(0x0202, data), 0);
 
-    FrmPing form({ui, icmp, winsock});
+    FrmPing form({ui, icmp, winsock, QString()});
     form.Host.setText(QStringLiteral("127.0.0.1"));
     form.cmdPing_Click();
 

@@ -42,13 +42,8 @@ int main(int argc, char** argv) {
         close(rawIcmp);  // the helper keeps its own
     }
     LinuxSocketLibrary winsock;
-    // The library stays started for the program's whole life, so that the
-    // run's check of the host text can look it up before its own start.
-    WsaData wsaData;
-    winsock.WSAStartup(0x0202, wsaData);
-    FrmPing form({windowSystem, icmp, winsock});
+    FrmPing form({windowSystem, icmp, winsock, QCoreApplication::applicationDirPath()});
     FormWindow window(form);
-    window.show();
-    form.Host.setFocus();
+    form.Form_Load();
     return QApplication::exec();
 }

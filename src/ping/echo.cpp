@@ -35,6 +35,9 @@ void FrmPing::vbIcmpCreateFile() {
 void FrmPing::vbIcmpSendEcho() {
     Procedure::report(ui_, u"in vbIcmpSendEcho").run([&](Procedure& s) {
         s([&] { ui_.yield(); });
+        if (closed_) {
+            return;
+        }
         s([&] {
             const int16_t size = toInt16(EchoData.length());
             EchoResult = static_cast<int16_t>(icmp_.IcmpSendEcho(

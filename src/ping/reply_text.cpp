@@ -51,6 +51,9 @@ void FrmPing::GetRCode() {
             }
         }
         s([&] { ui_.yield(); });
+        if (closed_) {
+            return;
+        }
         if (s.test([&] { return !ReplyStatusText.isEmpty(); })) {
             if (s.test([&] { return ReplyStatusText == kSuccess; })) {
                 s([&] { TotalRtt = add32(TotalRtt, EchoReply.RoundTripTime); });

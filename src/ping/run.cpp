@@ -13,6 +13,16 @@ const QString kPing = QStringLiteral("Ping");
 }  // namespace
 
 void FrmPing::cmdPing_Click() {
+    pingClicked();
+    while (startDeferred_ && !running_) {
+        startDeferred_ = false;
+        if (!closed_) {
+            pingClicked();
+        }
+    }
+}
+
+void FrmPing::pingClicked() {
     Procedure::skip().run([&](Procedure& s) {
         if (s.test([&] { return Host.text().isEmpty(); })) {
             s([&] {
@@ -27,6 +37,18 @@ void FrmPing::cmdPing_Click() {
             s([&] { cmdClose.setEnabled(true); });
             return;
         }
+        if (running_) {
+            startDeferred_ = true;
+            return;
+        }
+        running_ = true;
+        const struct Done {
+            bool& running;
+            ~Done() { running = false; }
+        } done{running_};
+        // Whatever an earlier run left pending is not this run's.
+        s([&] { StopFlag = 0; });
+        s([&] { NetErrorFlag = 0; });
         s([&] { cmdPing.setCaption(kStop); });
         s([&] { cmdClose.setEnabled(false); });
         if (s.test([&] {
@@ -57,6 +79,9 @@ void FrmPing::cmdPing_Click() {
             countIsNumber = true;
         });
         for (double turn = 1; countIsNumber ? turn <= count : turn == 1; ++turn) {
+            if (closed_) {
+                break;  // closed after a stop request: no control may be touched
+            }
             if (s.test([&] { return NetErrorFlag == 1; })) {
                 s([&] { NetErrorFlag = 0; });
                 break;
@@ -71,6 +96,9 @@ void FrmPing::cmdPing_Click() {
         }
         s([&] { vbIcmpCloseHandle(); });
         s([&] { vbWSACleanup(); });
+        if (closed_) {
+            return;
+        }
         s([&] { TotalRtt = roundToInt32(divide(TotalRtt, ReplyCount)); });
         s([&] {
             txtStatus.append(QStringLiteral(u"\r\n 平均速度: ") + QString::number(TotalRtt) +

@@ -24,6 +24,14 @@ public:
     virtual void showEnabled(bool enabled) = 0;
 };
 
+class WindowView {
+public:
+    virtual ~WindowView() = default;
+    virtual void showWindow() = 0;
+    // Closing asks the form first (FrmPing::closeRequested).
+    virtual void closeWindow() = 0;
+};
+
 class TextBox {
 public:
     explicit TextBox(QStringView text = {}) : text_(text.toString()) {}

@@ -1,10 +1,34 @@
 #include "ui/frm_ping.h"
 
 FrmPing::FrmPing(Services services)
-    : ui_(services.ui), icmp_(services.icmp), winsock_(services.winsock) {}
+    : ui_(services.ui),
+      icmp_(services.icmp),
+      winsock_(services.winsock),
+      programFolder_(std::move(services.programFolder)) {}
 
 void FrmPing::Form_Resize() {
     // The layout is fixed: nothing moves whatever the window's size.
+}
+
+void FrmPing::Show() {
+    if (window_ != nullptr) {
+        window_->showWindow();
+    }
+}
+
+void FrmPing::Unload() {
+    if (window_ != nullptr) {
+        window_->closeWindow();
+    } else {
+        closeRequested(0);
+    }
+}
+
+bool FrmPing::closeRequested(int16_t reason) {
+    int16_t cancel = 0;
+    Form_QueryUnload(cancel, reason);
+    closed_ = closed_ || cancel == 0;
+    return cancel == 0;
 }
 
 void FrmPing::appendStatus(QStringView part) {

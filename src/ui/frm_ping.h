@@ -25,6 +25,7 @@ public:
         WindowSystem& ui;
         IcmpHelper& icmp;
         SocketLibrary& winsock;
+        QString programFolder;  // the folder of the program file
     };
 
     // The exit status when the socket library is refused at a check.
@@ -44,9 +45,30 @@ public:
     TextBox lblPacketSize{controlLayout("lblPacketSize").caption};
     TextBox txtStatus{controlLayout("txtStatus").caption};
 
+    // The window itself: shown by the load, closed by an unload.
+    void bind(WindowView* view) { window_ = view; }
+    void Show();
+    void Unload();
+    // The window system asks before the window closes, for any reason;
+    // true when it may close, which it then is.
+    bool closeRequested(int16_t reason);
+    bool closed() const { return closed_; }
+
     // Event handlers.
-    void cmdPing_Click();
+    void Form_Load();
+    void Form_QueryUnload(int16_t& cancel, int16_t reason);
     void Form_Resize();
+    void cmdPing_Click();
+    void cmdClose_Click();
+    void ComdSave_Click();
+    void Host_KeyDown(int16_t& keyCode, int16_t shift);
+    void Host_LostFocus();
+    void lblPingTimes_LostFocus();
+    void lblPacketSize_LostFocus();
+
+    // Reads one value of the settings file.
+    QString GetIniString(const QString& section, const QString& key, const QString& defaultValue,
+                         const QString& file);
 
     // The echo exchange and the reply text.
     void vbIcmpCreateFile();
@@ -88,10 +110,24 @@ public:
     ::EchoReply EchoReply;
 
 private:
+    // The click itself; cmdPing_Click adds the start deferred while a run
+    // was under way.
+    void pingClicked();
     // Appends a part and puts the caret after it, so the box shows its end.
     void appendStatus(QStringView part);
+    // Every blank removed, also the full-width one; written back even when
+    // nothing changed.
+    static void removeBlanks(TextBox& box);
+    QString settingsFile() const;
 
     WindowSystem& ui_;
     IcmpHelper& icmp_;
     SocketLibrary& winsock_;
+    const QString programFolder_;
+    WindowView* window_ = nullptr;
+    bool closed_ = false;
+    // A run is under way: a start clicked meanwhile waits until it returned,
+    // so that no run ever runs nested inside another.
+    bool running_ = false;
+    bool startDeferred_ = false;
 };

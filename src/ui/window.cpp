@@ -3,6 +3,7 @@
 #include "ui/frm_ping.h"
 #include "ui/layout.h"
 
+#include <QCloseEvent>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
@@ -215,12 +216,21 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
 
     auto* ping = static_cast<QPushButton*>(control("cmdPing"));
     QObject::connect(ping, &QPushButton::clicked, this, [this] { form_.cmdPing_Click(); });
+    QObject::connect(static_cast<QPushButton*>(control("cmdClose")), &QPushButton::clicked, this,
+                     [this] { form_.cmdClose_Click(); });
+    QObject::connect(static_cast<QPushButton*>(control("ComdSave")), &QPushButton::clicked, this,
+                     [this] { form_.ComdSave_Click(); });
+    for (const char* box : {"Host", "lblPingTimes", "lblPacketSize"}) {
+        control(box)->installEventFilter(this);
+    }
+    form_.bind(this);
     // The cancel button: Esc anywhere in the window presses it.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     QObject::connect(escape, &QShortcut::activated, ping, &QPushButton::click);
 }
 
 FormWindow::~FormWindow() {
+    form_.bind(nullptr);
     // The controls outlive the widgets: let them show nothing from here on.
     form_.Host.bind(nullptr);
     form_.lblPingTimes.bind(nullptr);
@@ -233,6 +243,40 @@ FormWindow::~FormWindow() {
 
 QWidget* FormWindow::control(const char* name) const {
     return views_->widgets.at(name);
+}
+
+void FormWindow::closeEvent(QCloseEvent* event) {
+    const int16_t fromUser = 0;
+    if (form_.closeRequested(fromUser)) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched == control("Host")) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        int16_t keyCode = enter ? 13 : static_cast<int16_t>(key->key() & 0x7FFF);
+        const auto shift = static_cast<int16_t>((key->modifiers() & Qt::ShiftModifier ? 1 : 0) |
+                                                (key->modifiers() & Qt::ControlModifier ? 2 : 0) |
+                                                (key->modifiers() & Qt::AltModifier ? 4 : 0));
+        form_.Host_KeyDown(keyCode, shift);
+    } else if (event->type() == QEvent::FocusOut) {
+        // Focus that leaves with the whole window is not lost within it.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            if (watched == control("Host")) {
+                form_.Host_LostFocus();
+            } else if (watched == control("lblPingTimes")) {
+                form_.lblPingTimes_LostFocus();
+            } else if (watched == control("lblPacketSize")) {
+                form_.lblPacketSize_LostFocus();
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FormWindow::resizeEvent(QResizeEvent* event) {

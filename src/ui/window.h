@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/controls.h"
+
 #include <QWidget>
 
 #include <memory>
@@ -9,7 +11,7 @@ class FrmPing;
 
 // The widget tree of the window, built from the layout table and bound to
 // the form's controls; the widgets' events go to the form's handlers.
-class FormWindow final : public QWidget {
+class FormWindow final : public QWidget, private WindowView {
 public:
     explicit FormWindow(FrmPing& form);
     ~FormWindow() override;
@@ -19,8 +21,13 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void showWindow() override { show(); }
+    void closeWindow() override { close(); }
+
     struct Views;
     FrmPing& form_;
     std::unique_ptr<Views> views_;

@@ -1,0 +1,53 @@
+// Keys, focus and closing.
+
+#include "report/procedure.h"
+#include "ui/frm_ping.h"
+
+namespace {
+
+constexpr int16_t kEnter = 13;
+
+}  // namespace
+
+void FrmPing::Host_KeyDown(int16_t& keyCode, int16_t /*shift*/) {
+    Procedure::report(ui_, u"in Host_KeyDown").run([&](Procedure& s) {
+        if (s.test([&] { return keyCode == kEnter; })) {
+            s([&] { cmdPing_Click(); });
+            s([&] { ui_.yield(); });
+        }
+    });
+}
+
+void FrmPing::removeBlanks(TextBox& box) {
+    Procedure::skip().run([&](Procedure& s) {
+        QString text;
+        s([&] { text = box.text(); });
+        s([&] { text.remove(u' ').remove(u'\u3000'); });
+        s([&] { box.setText(text); });
+    });
+}
+
+void FrmPing::Host_LostFocus() {
+    removeBlanks(Host);
+}
+void FrmPing::lblPingTimes_LostFocus() {
+    removeBlanks(lblPingTimes);
+}
+void FrmPing::lblPacketSize_LostFocus() {
+    removeBlanks(lblPacketSize);
+}
+
+void FrmPing::cmdClose_Click() {
+    StopFlag = -1;
+    ui_.yield();
+    ui_.yield();
+    Unload();
+}
+
+void FrmPing::Form_QueryUnload(int16_t& cancel, int16_t /*reason*/) {
+    Procedure::report(ui_, u"in Form_QueryUnload").run([&](Procedure& s) {
+        if (s.test([&] { return cmdPing.caption() == QLatin1String("Stop"); })) {
+            s([&] { cancel = -1; });
+        }
+    });
+}
