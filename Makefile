@@ -2,9 +2,14 @@
 
 BUILD      ?= build
 TEST_BUILD ?= build-test
+PKG_BUILD  ?= build-pkg
+BENCH_BUILD ?= build-bench
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 30
+FUZZ_TARGETS = leading_number locale_number profile_file icmp_packet
 JOBS       ?= $(shell nproc)
 
-.PHONY: all run test setup build clean
+.PHONY: all run test package bench fuzz setup build clean
 
 all: build
 
@@ -16,6 +21,7 @@ build: setup
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
+	@tools/grant_icmp.sh $(BUILD)/src/sondrel-ping
 	$(BUILD)/src/sondrel-ping
 
 test: setup
@@ -23,5 +29,33 @@ test: setup
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# Not part of `make test`: figures, not pass or fail. Needs root for the flood ping.
+bench: setup
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DPING_BENCH=ON
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	QT_QPA_PLATFORM=offscreen $(BENCH_BUILD)/bench/ping_bench $(REPETITIONS)
+
+# The Debian package, in $(PKG_BUILD)/.
+package: setup
+	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build $(PKG_BUILD) -j $(JOBS)
+	cd $(PKG_BUILD) && cpack
+
+# Not part of `make test`: libFuzzer under ASan and UBSan, FUZZ_SECONDS each,
+# from the corpus in fuzz/corpus/; new inputs go to $(FUZZ_BUILD)/corpus/,
+# crashes to $(FUZZ_BUILD)/crashes/.
+fuzz:
+	@tools/setup.sh fuzz
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@mkdir -p $(FUZZ_BUILD)/crashes
+	@for t in $(FUZZ_TARGETS); do \
+		mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+		echo "== $$t, $(FUZZ_SECONDS) s"; \
+		$(FUZZ_BUILD)/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+			-artifact_prefix=$(FUZZ_BUILD)/crashes/$$t- $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t \
+			|| exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(PKG_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

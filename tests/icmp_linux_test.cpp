@@ -1,11 +1,10 @@
 #include "platform/icmp_linux.h"
+#include "netns.h"
 #include "platform/icmp_packet.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <time.h>  // <linux/errqueue.h> needs struct timespec
 #include <unistd.h>
@@ -13,7 +12,6 @@
 #include <linux/errqueue.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <future>
@@ -35,15 +33,6 @@ const uint32_t kLocal = inet_addr("10.1.0.1");
 const uint32_t kRouter = inet_addr("10.1.0.2");
 const uint32_t kTarget = inet_addr("10.9.9.9");
 const uint32_t kLoopback = inet_addr("127.0.0.1");
-
-Bytes icmpMessage(uint8_t type, uint16_t id, uint16_t seq, const Bytes& body, uint8_t code = 0) {
-    Bytes m{type, code, 0, 0, uint8_t(id >> 8), uint8_t(id), uint8_t(seq >> 8), uint8_t(seq)};
-    m.insert(m.end(), body.begin(), body.end());
-    const uint16_t sum = icmp::checksum(m);
-    m[2] = uint8_t(sum >> 8);
-    m[3] = uint8_t(sum);
-    return m;
-}
 
 Bytes ipPacket(uint32_t src, uint32_t dst, const Bytes& body, uint8_t protocol = IPPROTO_ICMP) {
     const auto length = 20 + body.size();
@@ -189,36 +178,6 @@ TEST(IcmpPacket, DatagramErrorQueueEntries) {
 
 // ---- Real sockets, in network namespaces made for each test.
 
-int newNetns() {
-    int fd = -1;
-    std::thread([&fd] {
-        if (unshare(CLONE_NEWNET) == 0) {
-            fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        }
-    }).join();
-    return fd;
-}
-
-// The calling thread, for a scope.
-class InNetns {
-public:
-    explicit InNetns(int ns) : home_(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
-        EXPECT_EQ(setns(ns, CLONE_NEWNET), 0) << strerror(errno);
-    }
-    ~InNetns() {
-        setns(home_, CLONE_NEWNET);
-        close(home_);
-    }
-
-private:
-    int home_;
-};
-
-bool shellIn(int ns, const std::string& script) {
-    const std::string fd = "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(ns);
-    return std::system(("nsenter --net=" + fd + " sh -ec '" + script + "'").c_str()) == 0;
-}
-
 // Sockets of the calling thread's namespace in /proc/net/<table> (icmp: datagram ones).
 int socketsIn(const std::string& table) {
     std::ifstream file("/proc/thread-self/net/" + table);
@@ -252,8 +211,8 @@ protected:
         host >= 0 && router >= 0 &&
         shellIn(host,
                 "ip link set lo up; echo 0 2147483647 >/proc/sys/net/ipv4/ping_group_range\n"
-                "ip link add a0 type veth peer name b0 netns /proc/" +
-                    std::to_string(getpid()) + "/fd/" + std::to_string(router) +
+                "ip link add a0 type veth peer name b0 netns " +
+                    netnsPath(router) +
                     "\nip addr add 10.1.0.1/24 dev a0; ip link set a0 up\n"
                     "ip route add default via 10.1.0.2; ip route add unreachable 10.9.9.99") &&
         shellIn(router,
@@ -263,17 +222,6 @@ protected:
                 "ip route add 10.9.9.8 via 10.1.0.1");
     std::optional<InNetns> inHost;
 };
-
-// As main() does: a raw socket opened (in the current namespace), handed over
-// and closed at once.
-std::unique_ptr<LinuxIcmpHelper> makeHelper(Kind kind, bool shared) {
-    const int fd = shared ? socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) : -1;
-    auto helper = std::make_unique<LinuxIcmpHelper>(kind, fd);
-    if (fd >= 0) {
-        close(fd);
-    }
-    return helper;
-}
 
 struct Echo {
     uint32_t result = 0;
@@ -294,9 +242,9 @@ Echo send(LinuxIcmpHelper& helper, IcmpHelper::Handle h, uint32_t to, const Byte
     return echo;
 }
 
-Bytes pattern(std::size_t size, uint8_t seed) {
+Bytes pattern(std::size_t size, uint8_t first) {
     Bytes bytes(size);
-    std::iota(bytes.begin(), bytes.end(), seed);  // wraps at 256
+    std::iota(bytes.begin(), bytes.end(), first);  // wraps at 256
     return bytes;
 }
 

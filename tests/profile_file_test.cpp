@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <random>
 #include <string>
 
 namespace {
+
+using namespace std::string_literals;
 
 struct Profile {
     QTemporaryDir dir;
@@ -30,8 +34,18 @@ struct Profile {
     }
 };
 
+std::string noise(std::size_t size) {
+    std::minstd_rand next(20240601);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(next());
+    }
+    return bytes;
+}
+
 TEST(ProfileFile, shouldFindTheValueOfAKeyInItsSection) {
     const std::string a1023(1023, 'a');
+    const std::string mib10(10 << 20, ';');  // one comment line
     const struct {
         const char* name;
         std::string content;
@@ -58,6 +72,13 @@ TEST(ProfileFile, shouldFindTheValueOfAKeyInItsSection) {
         {"1024 bytes cut to 1023", "[settings]\nhostname=" + a1023 + "b\n", "hostname", a1023},
         {"a Chinese value", "[settings]\nhostname=例子.测试\n", "hostname", "例子.测试"},
         {"garbage", std::string("\0\xFF[\x01=\n", 6), "hostname", "dflt"},
+        {"binary garbage", noise(1 << 16), "hostname", "dflt"},
+        {"NUL bytes kept", "[settings]\nhostname=a\0b\n"s, "hostname", "a\0b"s},
+        {"bytes invalid in UTF-8 kept", "[settings]\nhostname=\xFF\xC3(\n", "hostname",
+         "\xFF\xC3("},
+        {"10 MB, the key in the first MiB", "[settings]\nhostname=h\n" + mib10, "hostname", "h"},
+        {"10 MB, the key past the first MiB", "[settings]\n" + mib10 + "\nhostname=h\n", "hostname",
+         "dflt"},
     };
     for (const auto& c : cases) {
         Profile p;
@@ -75,6 +96,14 @@ TEST(ProfileFile, shouldGiveTheDefaultForAnythingButARegularFile) {
     Profile fifo;
     ASSERT_EQ(mkfifo(fifo.path.c_str(), 0600), 0);
     EXPECT_EQ(fifo.read("hostname"), "dflt");  // and no wait for a writer
+
+    // Links to them too; a FIFO without a writer, /dev/zero without end.
+    Profile zero;
+    ASSERT_EQ(symlink("/dev/zero", zero.path.c_str()), 0);
+    EXPECT_EQ(zero.read("hostname"), "dflt");
+    Profile toFifo;
+    ASSERT_EQ(symlink(fifo.path.c_str(), toFifo.path.c_str()), 0);
+    EXPECT_EQ(toFifo.read("hostname"), "dflt");
 
     char buffer[8];
     EXPECT_EQ(GetPrivateProfileStringA("s", "k", "dflt", buffer, sizeof buffer, "/dev/zero"), 4u);

@@ -7,8 +7,11 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/fsuid.h>
 #include <sys/mount.h>
 #include <unistd.h>
+
+#include <optional>
 
 namespace {
 
@@ -42,6 +45,15 @@ TEST(FormLoad, shouldStartTheLibraryShowTheWindowAndFillTheBoxesFromTheFile) {
         {"all three",
          "[settings]\r\nhostname=10.0.0.1\r\ntimes=9\r\nbytes=0\r\n",
          {"10.0.0.1", "9", "0"}},
+        {"a box keeps what precedes a NUL",
+         QByteArray("[settings]\r\nhostname=a\0b\r\ntimes=4\r\n", 35),
+         {"a", "4", ""}},
+        {"bytes invalid in the locale's encoding become U+FFFD",
+         "[settings]\r\nhostname=\xFF\xC3(\r\n",
+         {"\uFFFD\uFFFD(", "", ""}},
+        {"a byte-order mark, no line end at the end",
+         "\xEF\xBB\xBF[settings]\r\nbytes=64",
+         {"", "", "64"}},
     };
     for (const auto& c : cases) {
         FakeForm f;
@@ -101,16 +113,84 @@ TEST(ComdSave, shouldWriteFourLinesThatReadBackTheSame) {
     }
 }
 
+// Root may read and write anything: as root, files are opened as nobody.
+class FilesAsNobody {
+public:
+    FilesAsNobody() {
+        if (root_) {
+            setfsuid(65534);
+        }
+    }
+    ~FilesAsNobody() {
+        if (root_) {
+            setfsuid(0);
+        }
+    }
+
+private:
+    const bool root_ = geteuid() == 0;
+};
+
+TEST(FormLoad, shouldEmptyTheBoxesWhenTheFileMayNotBeRead) {
+    FakeForm f;
+    writeFile(f.settingsPath(), "[settings]\r\nhostname=h\r\n");
+    ASSERT_TRUE(QFile::setPermissions(f.folder.path(), QFile::ReadOther | QFile::ExeOther |
+                                                           QFile::ReadOwner | QFile::WriteOwner |
+                                                           QFile::ExeOwner));
+    ASSERT_TRUE(QFile::setPermissions(f.settingsPath(), QFile::Permissions()));
+    const FilesAsNobody nobody;
+    f.form.Form_Load();
+    EXPECT_EQ(f.form.Host.text(), QString());
+    EXPECT_TRUE(f.ui.boxes.empty());
+}
+
 TEST(ComdSave, shouldSayWhereAndWhyASaveFailedAndNeverConfirmIt) {
-    ScriptedWindowSystem ui;
-    ScriptedIcmp icmp;
-    FakeSocketLibrary winsock;
-    FrmPing form({ui, icmp, winsock, QStringLiteral("/nonexistent/folder")});
-    form.ComdSave_Click();
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_NE(ui.boxes[0].prompt, QStringLiteral(u"已经保存参数"));
-    EXPECT_TRUE(ui.boxes[0].prompt.contains(QStringLiteral("/nonexistent/folder/Settings.inf")));
-    EXPECT_EQ(ui.boxes[0].style, MsgBox::OkOnly | MsgBox::Critical);
+    const QByteArray earlier = "[settings]\r\nhostname=earlier\r\n";
+    const struct {
+        const char* name;
+        const char* folder;  // under a new one
+        const char* why;
+        bool asNobody;
+    } cases[] = {
+        {"no such folder", "missing", "No such file or directory", false},
+        {"a folder named Settings.inf", "", "Is a directory", false},
+        {"an unwritable folder", "", "Permission denied", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QTemporaryDir dir;
+        const QString folder =
+            c.folder[0] != '\0' ? dir.filePath(QString::fromLatin1(c.folder)) : dir.path();
+        const QString path = folder + QStringLiteral("/Settings.inf");
+        if (c.asNobody) {
+            writeFile(path, earlier);
+            QFile::setPermissions(
+                folder, QFile::ReadOther | QFile::ExeOther | QFile::ReadOwner | QFile::ExeOwner);
+        } else if (c.folder[0] == '\0') {
+            ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("Settings.inf")));
+        }
+        const QStringList before = QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+        ScriptedWindowSystem ui;
+        ScriptedIcmp icmp;
+        FakeSocketLibrary winsock;
+        FrmPing form({ui, icmp, winsock, folder});
+        {
+            std::optional<FilesAsNobody> nobody;
+            if (c.asNobody) {
+                nobody.emplace();
+            }
+            form.ComdSave_Click();
+        }
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_TRUE(ui.boxes[0].prompt.contains(path));
+        EXPECT_TRUE(ui.boxes[0].prompt.contains(QString::fromLatin1(c.why)))
+            << ui.boxes[0].prompt.toStdString();
+        EXPECT_EQ(ui.boxes[0].style, MsgBox::OkOnly | MsgBox::Critical);
+        EXPECT_EQ(QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), before);
+        if (c.asNobody) {
+            EXPECT_EQ(readFile(path), earlier);
+        }
+    }
 }
 
 TEST(ComdSave, shouldKeepTheEarlierFileWhenTheDiskIsFull) {
@@ -144,6 +224,26 @@ TEST(ComdSave, shouldKeepTheEarlierFileWhenTheDiskIsFull) {
             std::_Exit(kept && told ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
+}
+
+TEST(ComdSave, shouldMakeTheUsersConfigFolderAndSaveThereForTheNextStart) {
+    const QTemporaryDir home;
+    const SettingsFolder config{home.filePath(QStringLiteral(".config/sondrel-ping")), true};
+    ScriptedWindowSystem ui;
+    ScriptedIcmp icmp;
+    FakeSocketLibrary winsock;
+    FrmPing saved({ui, icmp, winsock, config});
+    saved.Host.setText(QStringLiteral("10.0.0.1"));
+    saved.ComdSave_Click();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].prompt, QStringLiteral(u"已经保存参数"));
+    EXPECT_EQ(readFile(config.path + QStringLiteral("/Settings.inf")),
+              QByteArray("[settings]\r\nhostname=10.0.0.1\r\ntimes=4\r\nbytes=32\r\n"));
+
+    FrmPing loaded({ui, icmp, winsock, config});
+    loaded.Form_Load();
+    EXPECT_EQ(loaded.Host.text(), QStringLiteral("10.0.0.1"));
+    EXPECT_EQ(loaded.SettingsPath, config.path + QStringLiteral("/Settings.inf"));
 }
 
 TEST(ComdSave, shouldWriteTheCurrentTextsDuringARunWhichThenGoesOn) {

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -115,10 +116,26 @@ TEST(Window, shouldShowLinesWhileTheTextKeepsItsCrLf) {
     w.form.txtStatus.setSelStart(w.form.txtStatus.text().size());
     auto* status = w.widget<QPlainTextEdit>("txtStatus");
     EXPECT_EQ(w.form.txtStatus.text(), QStringLiteral("a\r\nbc\r\n d"));
-    EXPECT_EQ(status->toPlainText(), QStringLiteral("a\nbc\n d"));
+    // Lines appended within one frame are shown together, a frame later.
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return status->toPlainText() == QStringLiteral("a\nbc\n d"); }));
     EXPECT_EQ(status->textCursor().position(), status->toPlainText().size());
     w.form.txtStatus.setSelStart(4);  // after "a\r\nb"
     EXPECT_EQ(status->textCursor().position(), 3);
+}
+
+TEST(Window, shouldShowTheLastLineOnceARunHasEnded) {
+    Window w;
+    w.form.Host.setText(QStringLiteral("127.0.0.1"));
+    w.form.lblPingTimes.setText(QStringLiteral("200"));
+    w.icmp.answers.assign(200, ScriptedIcmp::reply(1));
+    w.form.cmdPing_Click();
+    auto* status = w.widget<QPlainTextEdit>("txtStatus");
+    QString shown = w.form.txtStatus.text();
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return status->toPlainText() == shown; }));
+    EXPECT_EQ(status->textCursor().position(), shown.size());
+    EXPECT_EQ(status->verticalScrollBar()->value(), status->verticalScrollBar()->maximum());
 }
 
 TEST(Window, shouldTakeWhatTheUserTypesIntoTheBoxes) {

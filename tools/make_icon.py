@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Writes resources/sondrel-ping.ico: a blue disc with a white dot sending two
 waves, at 16, 24, 32 and 48 pixels, each with a 256-colour palette and with
-32 bits per pixel."""
+32 bits per pixel. Beside it, for the desktop's icon theme, the 32-bit images
+as resources/sondrel-ping-16.png and so on."""
 
 import math
 import struct
 import sys
+import zlib
 
 SIZES = (16, 24, 32, 48)
 BLUE = (0x1E, 0x6F, 0xD9)
@@ -92,7 +94,23 @@ def image_8(size):
     return header(size, 8, 256) + pal + bytes(pixels) + and_mask(rows, size)
 
 
+def png(size):
+    rows = render(size, 4)
+    raw = b"".join(b"\0" + bytes(c for p in row for c in p) for row in rows)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    # 8 bits a sample, RGBA, not interlaced.
+    head = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", head) + chunk(b"IDAT", zlib.compress(raw, 9))
+            + chunk(b"IEND", b""))
+
+
 def main(path):
+    for size in SIZES:
+        with open(f"{path.removesuffix('.ico')}-{size}.png", "wb") as f:
+            f.write(png(size))
     images = []
     for size in SIZES:
         images.append((size, 8, image_8(size)))

@@ -4,7 +4,11 @@
 set -eu
 
 packages="cmake make g++ pkg-config qt6-base-dev libgtest-dev libcap-dev libcap2-bin
-  fonts-wqy-microhei libidn2-0 iproute2"
+  fonts-wqy-microhei libidn2-0 iproute2 dpkg-dev file desktop-file-utils iputils-ping"
+# `make fuzz`: libFuzzer comes with clang.
+if [ "${1:-}" = fuzz ]; then
+    packages="$packages clang-14 libclang-rt-14-dev"
+fi
 
 missing=""
 for p in $packages; do

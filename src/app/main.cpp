@@ -1,6 +1,7 @@
 #include "platform/icmp_linux.h"
 #include "platform/privileges.h"
 #include "platform/qt_window_system.h"
+#include "platform/settings_folder.h"
 #include "platform/socket_library_linux.h"
 #include "ui/frm_ping.h"
 #include "ui/window.h"
@@ -42,7 +43,10 @@ int main(int argc, char** argv) {
         close(rawIcmp);  // the helper keeps its own
     }
     LinuxSocketLibrary winsock;
-    FrmPing form({windowSystem, icmp, winsock, QCoreApplication::applicationDirPath()});
+    FrmPing form({windowSystem, icmp, winsock,
+                  chooseSettingsFolder(QCoreApplication::applicationDirPath(),
+                                       qEnvironmentVariable("XDG_CONFIG_HOME"),
+                                       qEnvironmentVariable("HOME"))});
     FormWindow window(form);
     form.Form_Load();
     return QApplication::exec();

@@ -17,6 +17,7 @@
 #include <limits>
 #include <optional>
 #include <random>
+#include <span>
 #include <vector>
 
 namespace icmp {
@@ -170,9 +171,11 @@ struct Answer {
 };
 
 // Every turn blocks in ppoll() or consumes a queued message, and each checks
-// the deadline: no stream of junk can stretch the wait. A reply too long for
-// the caller's buffer is no answer either.
-std::optional<Answer> await(Socket& socket, const EchoKey& key, std::size_t maxPayload,
+// the deadline: no stream of junk can stretch the wait. A reply whose payload
+// is not the request's (cut short, changed or longer: forged or corrupted) is
+// no answer either, so it can neither pass for the echo nor overrun the
+// caller's buffer.
+std::optional<Answer> await(Socket& socket, const EchoKey& key, std::span<const uint8_t> payload,
                             Clock::time_point deadline) {
     for (;;) {
         const auto remaining =
@@ -193,7 +196,7 @@ std::optional<Answer> await(Socket& socket, const EchoKey& key, std::size_t maxP
             const auto message = receive(socket, errorQueue);
             const auto* reply = message ? std::get_if<Reply>(&*message) : nullptr;
             if (message && answers(*message, key) &&
-                (reply == nullptr || reply->payload.size() <= maxPayload)) {
+                (reply == nullptr || std::ranges::equal(reply->payload, payload))) {
                 return Answer{*message, Clock::now()};
             }
         }
@@ -322,8 +325,8 @@ uint32_t LinuxIcmpHelper::IcmpSendEcho(Handle handle, uint32_t destination, cons
     Echoer& echoer = it->second;
     icmp::Socket& socket = *echoer.socket;
     const icmp::EchoKey key{echoer.id, ++echoer.sequence, destination, socket.datagram};
-    const auto packet = icmp::buildEchoRequest(
-        key.id, key.sequence, {static_cast<const uint8_t*>(requestData), requestSize});
+    const std::span<const uint8_t> payload(static_cast<const uint8_t*>(requestData), requestSize);
+    const auto packet = icmp::buildEchoRequest(key.id, key.sequence, payload);
     // TTL 0 cannot be sent: like no options at all, it means the system default.
     const int ttl =
         requestOptions != nullptr && requestOptions->Ttl != 0 ? requestOptions->Ttl : -1;
@@ -346,9 +349,8 @@ uint32_t LinuxIcmpHelper::IcmpSendEcho(Handle handle, uint32_t destination, cons
                  sizeof to) != static_cast<ssize_t>(packet.size())) {
         return 0;
     }
-    const auto maxPayload = std::min<std::size_t>(kMaxPayload, replySize - kEchoReplyHeaderSize);
     const auto answer =
-        icmp::await(socket, key, maxPayload, sent + std::chrono::milliseconds(timeoutMs));
+        icmp::await(socket, key, payload, sent + std::chrono::milliseconds(timeoutMs));
     if (!answer) {
         return 0;
     }

@@ -12,7 +12,8 @@ struct Socket;
 // IcmpHelper on Linux ICMP sockets: each handle has a datagram ICMP socket
 // ("ping socket", allowed by net.ipv4.ping_group_range) or a raw one
 // (CAP_NET_RAW), or all raw handles share the raw socket given to the
-// constructor. One call at a time, from one thread.
+// constructor. One call at a time, from one thread. A reply counts only with
+// the request's payload unchanged.
 class LinuxIcmpHelper final : public IcmpHelper {
 public:
     enum class SocketKind {

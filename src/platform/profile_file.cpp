@@ -62,8 +62,10 @@ bool sameName(std::string_view a, std::string_view b) {
            0;
 }
 
-std::optional<std::string_view> findValue(std::string_view content, std::string_view section,
-                                          std::string_view key) {
+}  // namespace
+
+std::optional<std::string_view> findProfileValue(std::string_view content, std::string_view section,
+                                                 std::string_view key) {
     constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
     if (content.starts_with(kByteOrderMark)) {
         content.remove_prefix(kByteOrderMark.size());
@@ -101,8 +103,6 @@ std::optional<std::string_view> findValue(std::string_view content, std::string_
     return std::nullopt;
 }
 
-}  // namespace
-
 uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
                                   char* buffer, uint32_t size, const char* file) {
     if (size == 0) {
@@ -111,7 +111,7 @@ uint32_t GetPrivateProfileStringA(const char* section, const char* key, const ch
     const std::optional<std::string> content = readRegularFile(file);
     std::optional<std::string_view> value;
     if (content) {
-        value = findValue(*content, section, key);
+        value = findProfileValue(*content, section, key);
     }
     const std::string_view chosen = value ? *value : std::string_view(defaultValue);
     const size_t count = std::min<size_t>(chosen.size(), size - 1);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 // The profile-file reader: copies the value of key in [section] of file, or
 // defaultValue where the file, the section or the key is missing, into
@@ -14,3 +16,8 @@
 // comments. Only regular files are read, and only their first MiB.
 uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
                                   char* buffer, uint32_t size, const char* file);
+
+// What the reader finds in a file's content: the value as it stands (pointing
+// into content), or nothing where the section or the key is missing.
+std::optional<std::string_view> findProfileValue(std::string_view content, std::string_view section,
+                                                 std::string_view key);

@@ -4,7 +4,7 @@ FrmPing::FrmPing(Services services)
     : ui_(services.ui),
       icmp_(services.icmp),
       winsock_(services.winsock),
-      programFolder_(std::move(services.programFolder)) {}
+      settingsFolder_(std::move(services.settingsFolder)) {}
 
 void FrmPing::Form_Resize() {
     // The layout is fixed: nothing moves whatever the window's size.

@@ -3,6 +3,7 @@
 #include "ping/blank_text.h"
 #include "ping/echo_records.h"
 #include "platform/icmp_helper.h"
+#include "platform/settings_folder.h"
 #include "platform/socket_library.h"
 #include "platform/window_system.h"
 #include "ui/controls.h"
@@ -25,7 +26,7 @@ public:
         WindowSystem& ui;
         IcmpHelper& icmp;
         SocketLibrary& winsock;
-        QString programFolder;  // the folder of the program file
+        SettingsFolder settingsFolder;
     };
 
     // The exit status when the socket library is refused at a check.
@@ -123,7 +124,7 @@ private:
     WindowSystem& ui_;
     IcmpHelper& icmp_;
     SocketLibrary& winsock_;
-    const QString programFolder_;
+    const SettingsFolder settingsFolder_;
     WindowView* window_ = nullptr;
     bool closed_ = false;
     // A run is under way: a start clicked meanwhile waits until it returned,

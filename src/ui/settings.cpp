@@ -3,6 +3,7 @@
 #include "platform/locale_codec.h"
 #include "platform/profile_file.h"
 #include "platform/replace_file.h"
+#include "platform/settings_folder.h"
 #include "report/procedure.h"
 #include "ui/frm_ping.h"
 
@@ -26,7 +27,7 @@ QByteArray localeBytes(const QString& text) {
 }  // namespace
 
 QString FrmPing::settingsFile() const {
-    return programFolder_ + QStringLiteral("/Settings.inf");
+    return settingsFolder_.path + QStringLiteral("/Settings.inf");
 }
 
 void FrmPing::Form_Load() {
@@ -83,8 +84,16 @@ void FrmPing::ComdSave_Click() {
                                   QStringLiteral("\r\n");
             const std::optional<QByteArray> content = encodeLocale(lines);
             // Written with substitutes the values would come back changed.
-            failure = content ? replaceFile(path, *content)
-                              : QStringLiteral(u"有的字符无法用本机的字符编码保存");
+            if (!content) {
+                failure = QStringLiteral(u"有的字符无法用本机的字符编码保存");
+                return;
+            }
+            if (settingsFolder_.makeAtSave) {
+                failure = makeFolder(settingsFolder_.path);
+            }
+            if (failure.isEmpty()) {
+                failure = replaceFile(path, *content);
+            }
         });
         s([&] { ui_.yield(); });
         if (s.test([&] { return failure.isEmpty(); })) {

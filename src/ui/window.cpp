@@ -3,7 +3,9 @@
 #include "ui/frm_ping.h"
 #include "ui/layout.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
@@ -14,6 +16,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QTextCursor>
+#include <QTimer>
 
 #include <algorithm>
 #include <map>
@@ -55,34 +58,83 @@ private:
     QLineEdit* edit_;
 };
 
+// Shows the results at the display's rate rather than once per line: the
+// lines of one frame are inserted, and painted, together.
 class StatusView final : public TextBoxView {
 public:
-    explicit StatusView(QPlainTextEdit* edit) : edit_(edit) {}
-    void showText(const QString& text) override { edit_->setPlainText(shownText(text)); }
+    explicit StatusView(QPlainTextEdit* edit) : edit_(edit) {
+        frame_.setSingleShot(true);
+        QObject::connect(&frame_, &QTimer::timeout, edit_, [this] { flush(); });
+        sinceFlush_.start();
+    }
+    void showText(const QString& text) override {
+        pending_.clear();
+        edit_->setPlainText(shownText(text));
+        flush();
+    }
     void showAppended(QStringView part) override {
-        QTextCursor end(edit_->document());
-        end.movePosition(QTextCursor::End);
-        end.insertText(shownText(part));
+        pending_ += part;
+        const qint64 elapsed = sinceFlush_.elapsed();
+        if (elapsed >= kFrameMs) {
+            flush();
+        } else if (!frame_.isActive()) {
+            frame_.start(static_cast<int>(kFrameMs - elapsed));
+        }
     }
     void showSelection(const QString& text, qsizetype start, qsizetype length) override {
-        QTextCursor cursor(edit_->document());
         if (start >= text.size()) {
-            cursor.movePosition(QTextCursor::End);
-        } else {
-            // Each CR LF before a position is one character on screen.
-            const qsizetype breaks = text.left(start).count(QStringLiteral("\r\n"));
-            const qsizetype shownLength = shownText(QStringView(text).mid(start, length)).size();
-            cursor.setPosition(static_cast<int>(start - breaks));
-            cursor.setPosition(static_cast<int>(start - breaks + shownLength),
-                               QTextCursor::KeepAnchor);
+            toEnd_ = true;
+            if (pending_.isEmpty()) {
+                flush();
+            }
+            return;
         }
+        flush();
+        // Each CR LF before a position is one character on screen.
+        const qsizetype breaks = text.left(start).count(QStringLiteral("\r\n"));
+        const qsizetype shownLength = shownText(QStringView(text).mid(start, length)).size();
+        QTextCursor cursor(edit_->document());
+        cursor.setPosition(static_cast<int>(start - breaks));
+        cursor.setPosition(static_cast<int>(start - breaks + shownLength), QTextCursor::KeepAnchor);
         edit_->setTextCursor(cursor);
         edit_->ensureCursorVisible();
     }
     void takeFocus() override { edit_->setFocus(Qt::OtherFocusReason); }
 
+    // Paints what waits to be shown at once, for a thread about to block.
+    void showPending() {
+        if (!pending_.isEmpty()) {
+            flush();
+            edit_->repaint();
+        }
+    }
+
 private:
+    static constexpr qint64 kFrameMs = 16;
+
+    void flush() {
+        frame_.stop();
+        if (!pending_.isEmpty()) {
+            QTextCursor end(edit_->document());
+            end.movePosition(QTextCursor::End);
+            end.insertText(shownText(pending_));
+            pending_.clear();
+        }
+        if (toEnd_) {
+            toEnd_ = false;
+            QTextCursor end(edit_->document());
+            end.movePosition(QTextCursor::End);
+            edit_->setTextCursor(end);
+            edit_->ensureCursorVisible();
+        }
+        sinceFlush_.restart();
+    }
+
     QPlainTextEdit* edit_;
+    QString pending_;
+    bool toEnd_ = false;
+    QTimer frame_;
+    QElapsedTimer sinceFlush_;
 };
 
 class PushButtonView final : public ButtonView {
@@ -116,6 +168,7 @@ struct FormWindow::Views {
     std::map<std::string, QWidget*> widgets;
     std::vector<std::unique_ptr<TextBoxView>> boxes;
     std::vector<std::unique_ptr<ButtonView>> buttons;
+    StatusView* status = nullptr;
 };
 
 FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Views>()) {
@@ -125,6 +178,11 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
     setWindowIcon(QIcon(QStringLiteral(":/sondrel-ping.ico")));
     QFont font(QStringLiteral("WenQuanYi Micro Hei"));
     font.setPixelSize(kFontPixels);
+    // The hinter would page in some 2 MB more of the font file, and the
+    // glyphs are legible without it.
+    font.setHintingPreference(QFont::PreferNoHinting);
+    // For the message boxes too, and no second font is loaded.
+    QApplication::setFont(font);
     setFont(font);
     setGeometry(kClientLeft / kTwipsPerPixel, kClientTop / kTwipsPerPixel,
                 kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
@@ -173,8 +231,10 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
                 edit->setLineWrapMode(QPlainTextEdit::NoWrap);
                 edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
                 edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-                views_->boxes.push_back(std::make_unique<StatusView>(edit));
-                textBoxes.at(c.name)->bind(views_->boxes.back().get());
+                auto status = std::make_unique<StatusView>(edit);
+                views_->status = status.get();
+                textBoxes.at(c.name)->bind(status.get());
+                views_->boxes.push_back(std::move(status));
                 widget = edit;
                 break;
             }
@@ -243,6 +303,10 @@ FormWindow::~FormWindow() {
 
 QWidget* FormWindow::control(const char* name) const {
     return views_->widgets.at(name);
+}
+
+void FormWindow::showPendingResults() {
+    views_->status->showPending();
 }
 
 void FormWindow::closeEvent(QCloseEvent* event) {

@@ -19,6 +19,10 @@ public:
     // The widget of a control of the layout table, by its name.
     QWidget* control(const char* name) const;
 
+    // The results box shows new lines at the display's rate; this paints
+    // what waits at once, for a thread about to wait for the network.
+    void showPendingResults();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

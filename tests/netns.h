@@ -1,0 +1,98 @@
+#pragma once
+
+// Tests that send real ICMP do it in network namespaces of their own. Each is
+// anonymous, held only by a descriptor: closing it removes the namespace with
+// its links, addresses and routes, also when a test fails or crashes.
+
+#include "platform/icmp_linux.h"
+#include "platform/icmp_packet.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Made by a thread of its own, so the caller's namespace stays; -1 when refused.
+inline int newNetns() {
+    int fd = -1;
+    std::thread([&fd] {
+        if (unshare(CLONE_NEWNET) == 0) {
+            fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        }
+    }).join();
+    return fd;
+}
+
+class Netns {
+public:
+    Netns() = default;
+    Netns(const Netns&) = delete;
+    Netns& operator=(const Netns&) = delete;
+    ~Netns() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    const int fd = newNetns();
+};
+
+// For tools that take a namespace file.
+inline std::string netnsPath(int ns) {
+    return "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(ns);
+}
+
+// The calling thread, for a scope.
+class InNetns {
+public:
+    explicit InNetns(int ns) : home_(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
+        EXPECT_EQ(setns(ns, CLONE_NEWNET), 0) << strerror(errno);
+    }
+    ~InNetns() {
+        setns(home_, CLONE_NEWNET);
+        close(home_);
+    }
+    InNetns(const InNetns&) = delete;
+    InNetns& operator=(const InNetns&) = delete;
+
+private:
+    int home_;
+};
+
+inline bool shellIn(int ns, const std::string& script) {
+    return std::system(("nsenter --net=" + netnsPath(ns) + " sh -ec '" + script + "'").c_str()) ==
+           0;
+}
+
+// As main() does: a raw socket opened (in the calling thread's namespace),
+// handed over and closed at once.
+inline std::unique_ptr<LinuxIcmpHelper> makeHelper(LinuxIcmpHelper::SocketKind kind, bool shared) {
+    const int fd = shared ? socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) : -1;
+    auto helper = std::make_unique<LinuxIcmpHelper>(kind, fd);
+    if (fd >= 0) {
+        close(fd);
+    }
+    return helper;
+}
+
+inline std::vector<uint8_t> icmpMessage(uint8_t type, uint16_t id, uint16_t seq,
+                                        const std::vector<uint8_t>& body, uint8_t code = 0) {
+    std::vector<uint8_t> m{
+        type, code, 0, 0, uint8_t(id >> 8), uint8_t(id), uint8_t(seq >> 8), uint8_t(seq)};
+    m.insert(m.end(), body.begin(), body.end());
+    const uint16_t sum = icmp::checksum(m);
+    m[2] = uint8_t(sum >> 8);
+    m[3] = uint8_t(sum);
+    return m;
+}

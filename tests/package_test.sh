@@ -1,0 +1,68 @@
+#!/bin/sh
+# Builds the Debian package from the build tree, then checks its control
+# data, its file list, that it unpacks into a throw-away root with everything
+# in place, and that its postinst never fails the install.
+# Usage: package_test.sh path/to/cpack path/to/build-tree
+set -eu
+cpack=$1
+build=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+"$cpack" -G DEB -B "$work" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
+    fail "cpack: $(cat "$work/cpack.log")"
+deb=$(echo "$work"/sondrel-ping_*.deb)
+
+depends=$(dpkg-deb -f "$deb" Depends | tr -d ' ' | tr ',' '\n' | sed 's/(.*//')
+for p in libqt6widgets6 libqt6gui6 libcap2 libcap2-bin fonts-wqy-microhei; do
+    echo "$depends" | grep -qx "$p" || fail "Depends lacks $p: $depends"
+done
+dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\* +postinst ' ||
+    fail "no executable postinst: $(dpkg-deb -I "$deb")"
+
+files=$(dpkg-deb -c "$deb" | grep -v '^d' | awk '{ print $6 }' | sort)
+expected="./usr/bin/sondrel-ping
+./usr/share/applications/sondrel-ping.desktop
+./usr/share/icons/hicolor/16x16/apps/sondrel-ping.png
+./usr/share/icons/hicolor/24x24/apps/sondrel-ping.png
+./usr/share/icons/hicolor/32x32/apps/sondrel-ping.png
+./usr/share/icons/hicolor/48x48/apps/sondrel-ping.png"
+[ "$files" = "$expected" ] || fail "the package holds: $files"
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+[ -x "$root/usr/bin/sondrel-ping" ] || fail "the program is not executable"
+for size in 16 24 32 48; do
+    file "$root/usr/share/icons/hicolor/${size}x$size/apps/sondrel-ping.png" |
+        grep -q "PNG image data, $size x $size," || fail "no $size px icon"
+done
+entry=$root/usr/share/applications/sondrel-ping.desktop
+desktop-file-validate "$entry" || fail "desktop-file-validate"
+grep -qx 'Exec=sondrel-ping' "$entry" && grep -qx 'Icon=sondrel-ping' "$entry" ||
+    fail "the entry does not start the program with its icon"
+
+# The postinst with setcap missing, failing and working: always exit 0, and
+# a message exactly where the program is left without the capability.
+dpkg-deb -e "$deb" "$work/control"
+for case in "missing 1" "fails 1" "works 0"; do
+    set -- $case
+    bin=$work/$1
+    mkdir "$bin"
+    if [ "$1" = fails ]; then
+        printf '#!/bin/sh\nexit 1\n' >"$bin/setcap"
+    elif [ "$1" = works ]; then
+        printf '#!/bin/sh\necho "$*" >"%s/args"\n' "$bin" >"$bin/setcap"
+    fi
+    chmod -R +x "$bin"
+    PATH=$bin /bin/sh "$work/control/postinst" configure 2>"$bin/said" ||
+        fail "postinst failed with setcap $1"
+    [ -s "$bin/said" ] && said=1 || said=0
+    [ "$said" = "$2" ] || fail "postinst with setcap $1 said: $(cat "$bin/said")"
+done
+[ "$(cat "$work/works/args")" = "cap_net_raw+p /usr/bin/sondrel-ping" ] ||
+    fail "setcap got: $(cat "$work/works/args")"
+echo "package OK: $(basename "$deb")"
