@@ -4,11 +4,7 @@
 // Markdown table of medians.
 //   ping_bench [REPETITIONS]     (children: run COUNT | program | bare)
 
-#include "platform/icmp_linux.h"
-#include "platform/qt_window_system.h"
-#include "platform/socket_library_linux.h"
-#include "ui/frm_ping.h"
-#include "ui/window.h"
+#include "app/program.h"
 
 #include <QApplication>
 #include <QFile>
@@ -55,20 +51,12 @@ void report(const std::string& line) {
     (void)!write(kReportFd, line.data(), line.size());
 }
 
-// The program's own set-up, as main() makes it.
-struct Program {
-    QtWindowSystem windowSystem;
-    LinuxIcmpHelper icmp;
-    LinuxSocketLibrary winsock;
-    FrmPing form{{windowSystem, icmp, winsock, QCoreApplication::applicationDirPath()}};
-    FormWindow window{form};
-    Program() { form.Form_Load(); }
-};
 
 int runChild(int argc, char** argv, long count) {
     QApplication app(argc, argv);
-    Program program;
+    Program program(-1);
     FrmPing& form = program.form;
+    form.Form_Load();
     form.Host.setText(QStringLiteral("127.0.0.1"));
     form.lblPingTimes.setText(QString::number(count));
     form.lblPacketSize.setText(QStringLiteral("32"));
@@ -96,7 +84,8 @@ int idleChild(int argc, char** argv, bool bare) {
         plain.setFixedSize(416, 248);
         plain.show();
     } else {
-        program = std::make_unique<Program>();
+        program = std::make_unique<Program>(-1);
+        program->form.Form_Load();
     }
     QTimer::singleShot(0, [] {
         report(std::to_string(statusKb("VmHWM")) + "\n");

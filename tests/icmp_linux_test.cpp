@@ -324,6 +324,17 @@ TEST_P(LiveEcho, RepliesErrorsFailuresAndTimeouts) {
     EXPECT_EQ(send(*helper, h, kLoopback, {}, 1000).result, 0u);
 }
 
+TEST_P(LiveEcho, CallsItsWaitingHookOnceWhenNoAnswerComesWithinAFrame) {
+    int calls = 0;
+    helper->setWhileWaiting([&] { ++calls; });
+    EXPECT_EQ(send(*helper, h, kRouter, {}, 0).result, 0u);  // no time left to wait
+    EXPECT_EQ(calls, 0);
+    const Echo silent = send(*helper, h, kRouter, {}, 100);
+    EXPECT_EQ(silent.result, 0u);
+    EXPECT_GE(silent.elapsedMs, 100);
+    EXPECT_EQ(calls, 1);
+}
+
 Bytes answer(Bytes m, uint16_t idDelta = 0, bool corrupt = false, bool breakChecksum = false) {
     const uint16_t id = uint16_t((m[4] << 8 | m[5]) + idDelta);
     m[0] = m[2] = m[3] = 0;

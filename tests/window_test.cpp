@@ -124,6 +124,14 @@ TEST(Window, shouldShowLinesWhileTheTextKeepsItsCrLf) {
     EXPECT_EQ(status->textCursor().position(), 3);
 }
 
+TEST(Window, shouldPaintWhatItHoldsBackWhenTheRunWaits) {
+    Window w;
+    w.form.txtStatus.setText(QStringLiteral("a\r\n"));
+    w.form.txtStatus.append(QStringLiteral("b\r\n"));
+    w.window.showPendingResults();
+    EXPECT_EQ(w.widget<QPlainTextEdit>("txtStatus")->toPlainText(), QStringLiteral("a\nb\n"));
+}
+
 TEST(Window, shouldShowTheLastLineOnceARunHasEnded) {
     Window w;
     w.form.Host.setText(QStringLiteral("127.0.0.1"));

@@ -1,10 +1,5 @@
-#include "platform/icmp_linux.h"
+#include "app/program.h"
 #include "platform/privileges.h"
-#include "platform/qt_window_system.h"
-#include "platform/settings_folder.h"
-#include "platform/socket_library_linux.h"
-#include "ui/frm_ping.h"
-#include "ui/window.h"
 
 #include <QApplication>
 
@@ -37,17 +32,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
-    QtWindowSystem windowSystem;
-    LinuxIcmpHelper icmp(LinuxIcmpHelper::SocketKind::Auto, rawIcmp);
+    Program program(rawIcmp);
     if (rawIcmp >= 0) {
-        close(rawIcmp);  // the helper keeps its own
+        close(rawIcmp);  // the ICMP helper keeps its own
     }
-    LinuxSocketLibrary winsock;
-    FrmPing form({windowSystem, icmp, winsock,
-                  chooseSettingsFolder(QCoreApplication::applicationDirPath(),
-                                       qEnvironmentVariable("XDG_CONFIG_HOME"),
-                                       qEnvironmentVariable("HOME"))});
-    FormWindow window(form);
-    form.Form_Load();
+    program.form.Form_Load();
     return QApplication::exec();
 }

@@ -29,6 +29,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kTtlUnknown = 0;              // IP_TTL is set to 1..255 or -1 (default), never 0
 constexpr std::size_t kBufferSize = 65536;  // the largest IPv4 datagram fits
 constexpr int kDrainLimit = 1024;           // a flood cannot hold a send back for long
+constexpr auto kFrame = std::chrono::milliseconds(16);
 
 // ICMP_FILTER of <linux/icmp.h>, which clashes with <netinet/in.h>.
 constexpr int kIcmpFilter = 1;
@@ -349,8 +350,17 @@ uint32_t LinuxIcmpHelper::IcmpSendEcho(Handle handle, uint32_t destination, cons
                  sizeof to) != static_cast<ssize_t>(packet.size())) {
         return 0;
     }
-    const auto answer =
-        icmp::await(socket, key, payload, sent + std::chrono::milliseconds(timeoutMs));
+    const auto deadline = sent + std::chrono::milliseconds(timeoutMs);
+    std::optional<icmp::Answer> answer;
+    if (whileWaiting_) {
+        answer = icmp::await(socket, key, payload, std::min(deadline, sent + icmp::kFrame));
+        if (!answer && icmp::Clock::now() < deadline) {
+            whileWaiting_();
+        }
+    }
+    if (!answer) {
+        answer = icmp::await(socket, key, payload, deadline);
+    }
     if (!answer) {
         return 0;
     }

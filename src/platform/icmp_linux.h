@@ -2,6 +2,7 @@
 
 #include "platform/icmp_helper.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -44,6 +45,11 @@ public:
     // rawFd if no IcmpCreateFile has run yet.
     int lastOpenError() const { return lastOpenError_; }
 
+    // Called once in an echo whose answer has not come within a frame of the
+    // display (16 ms), before the wait goes on: the window can show what it
+    // holds back while the thread waits for the network.
+    void setWhileWaiting(std::function<void()> hook) { whileWaiting_ = std::move(hook); }
+
 private:
     struct Echoer {
         std::shared_ptr<icmp::Socket> socket;  // sharedRaw_ or the handle's own
@@ -59,4 +65,5 @@ private:
     std::map<Handle, Echoer> handles_;
     Handle nextHandle_ = 1;
     uint16_t nextRawId_;
+    std::function<void()> whileWaiting_;
 };
