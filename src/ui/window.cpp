@@ -1,11 +1,13 @@
 #include "ui/window.h"
 
 #include "ui/frm_ping.h"
+#include "ui/ico_icon.h"
 #include "ui/layout.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
@@ -175,7 +177,10 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
     // The resources live in a static library, which the linker would drop.
     Q_INIT_RESOURCE(resources);
     setWindowTitle(QString::fromUtf16(kFormCaption));
-    setWindowIcon(QIcon(QStringLiteral(":/sondrel-ping.ico")));
+    QFile ico(QStringLiteral(":/sondrel-ping.ico"));
+    if (ico.open(QIODevice::ReadOnly)) {
+        setWindowIcon(iconFromIco(ico.readAll()));
+    }
     QFont font(QStringLiteral("WenQuanYi Micro Hei"));
     font.setPixelSize(kFontPixels);
     // The hinter would page in some 2 MB more of the font file, and the
