@@ -86,6 +86,18 @@ TEST(vbGetHostByName, shouldReportAHostTextOver64CharactersBeforeAnyLookup) {
     }
 }
 
+// A form on the system's resolver, the library started.
+struct RealLookup {
+    ScriptedWindowSystem ui;
+    ScriptedIcmp icmp;
+    LinuxSocketLibrary winsock;
+    FrmPing form{{ui, icmp, winsock, QString()}};
+    RealLookup() {
+        WsaData data;
+        winsock.WSAStartup(0x0101, data);
+    }
+};
+
 TEST(vbGetHostByName, shouldLookUpRealNamesThroughTheSystemResolver) {
     const struct {
         const char* host;
@@ -97,12 +109,8 @@ TEST(vbGetHostByName, shouldLookUpRealNamesThroughTheSystemResolver) {
         {"nowhere.invalid", "Winsock Error 11001", {0, 0, 0, 0}},
     };
     for (const auto& c : cases) {
-        ScriptedWindowSystem ui;
-        ScriptedIcmp icmp;
-        LinuxSocketLibrary winsock;
-        FrmPing form({ui, icmp, winsock, QString()});
-        WsaData data;
-        winsock.WSAStartup(0x0101, data);
+        RealLookup r;
+        FrmPing& form = r.form;
         form.Host.setText(QString::fromLatin1(c.host));
         form.vbGetHostByName();
         EXPECT_EQ(form.txtStatus.text(), QString::fromLatin1(c.status)) << c.host;
@@ -121,12 +129,8 @@ TEST(vbGetHostByName, shouldLookUpRealNamesThroughTheSystemResolver) {
         std::_Exit(2);
     }
     std::setlocale(LC_ALL, locale);
-    ScriptedWindowSystem ui;
-    ScriptedIcmp icmp;
-    LinuxSocketLibrary winsock;
-    FrmPing form({ui, icmp, winsock, QString()});
-    WsaData data;
-    winsock.WSAStartup(0x0101, data);
+    RealLookup r;
+    FrmPing& form = r.form;
     form.Host.setText(QStringLiteral(u"例子.测试"));
     form.vbGetHostByName();
     const bool resolved = bytesOf(form.DestAddress) == std::vector<uint8_t>{10, 7, 7, 7};
