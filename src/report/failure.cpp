@@ -11,7 +11,6 @@ struct KindRow {
 constexpr KindRow kKinds[] = {
     {FailureKind::InvalidArgument, 5, "Invalid argument"},
     {FailureKind::Overflow, 6, "Overflow: the number does not fit its variable"},
-    {FailureKind::OutOfMemory, 7, "Out of memory"},
     {FailureKind::DivisionByZero, 11, "Division by zero"},
     {FailureKind::TypeMismatch, 13, "Type mismatch: the text is not a number"},
 };

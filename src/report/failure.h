@@ -15,7 +15,6 @@ struct ProcedureFailure {
 enum class FailureKind {
     InvalidArgument,
     Overflow,
-    OutOfMemory,
     DivisionByZero,
     TypeMismatch,
 };
