@@ -50,7 +50,9 @@ class LineEditView final : public TextBoxView {
 public:
     explicit LineEditView(QLineEdit* edit) : edit_(edit) {}
     void showText(const QString& text) override { edit_->setText(text); }
-    void showAppended(QStringView part) override { edit_->insert(part.toString()); }
+    void showAppended(QStringView part) override {
+        edit_->setText(edit_->text() + part.toString());
+    }
     void showSelection(const QString&, qsizetype start, qsizetype length) override {
         edit_->setSelection(static_cast<int>(start), static_cast<int>(length));
     }
