@@ -5,8 +5,12 @@
 #include "platform/window_system.h"
 #include "ui/frm_ping.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <QString>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <array>
 #include <deque>
@@ -31,8 +35,7 @@ public:
     };
 
     void yield() override {
-        ++yields;
-        auto it = atYield.find(yields);
+        auto it = atYield.find(++yields);
         if (it != atYield.end()) {
             auto action = std::move(it->second);
             atYield.erase(it);
@@ -41,11 +44,10 @@ public:
     }
     int messageBox(const QString& prompt, int style, const QString& title) override {
         boxes.push_back({prompt, style, title});
-        if (answers.empty()) {
-            return MsgBox::Ok;
+        const int answer = answers.empty() ? MsgBox::Ok : answers.front();
+        if (!answers.empty()) {
+            answers.pop_front();
         }
-        const int answer = answers.front();
-        answers.pop_front();
         return answer;
     }
     void resetMousePointer() override { ++pointerResets; }
@@ -58,7 +60,7 @@ public:
     std::map<int, std::function<void()>> atYield;  // by the yield's number, from 1
 };
 
-// An ICMP helper that answers each echo from a script.
+// An ICMP helper that answers each echo from a script; none left: a time-out.
 class ScriptedIcmp final : public IcmpHelper {
 public:
     struct Answer {
@@ -66,7 +68,6 @@ public:
         int32_t status = 0;
         int32_t rtt = 0;
         std::array<uint8_t, 4> from = {127, 0, 0, 1};
-        uint8_t ttl = 64;
     };
     struct Sent {
         Handle handle;
@@ -88,7 +89,7 @@ public:
         if (whileBlocked) {
             whileBlocked();
         }
-        Answer a = answers.empty() ? Answer{0} : answers.front();
+        const Answer a = answers.empty() ? Answer{0} : answers.front();
         if (!answers.empty()) {
             answers.pop_front();
         }
@@ -100,7 +101,7 @@ public:
         reply->Status = a.status;
         reply->RoundTripTime = a.rtt;
         reply->DataSize = static_cast<int16_t>(a.status == 0 ? size : 0);
-        reply->Options.Ttl = a.ttl;
+        reply->Options.Ttl = 64;
         return a.result;
     }
     bool IcmpCloseHandle(Handle handle) override {
@@ -109,8 +110,6 @@ public:
     }
 
     static Answer reply(int32_t rtt) { return {1, 0, rtt}; }
-    static Answer status(int32_t status) { return {1, status, 0}; }
-    static Answer timeout() { return {0}; }
 
     bool createFails = false;
     int opened = 0;
@@ -174,4 +173,41 @@ struct FakeForm {
     FrmPing form{{ui, icmp, winsock, folder.path()}};
 
     QString settingsPath() const { return folder.filePath(QStringLiteral("Settings.inf")); }
+    const QString& text() const { return form.txtStatus.text(); }
 };
+
+// A form set to ping 127.0.0.1 with the boxes' other defaults.
+struct PingRun : FakeForm {
+    PingRun() { form.Host.setText(QStringLiteral("127.0.0.1")); }
+    void start(const QString& count, std::deque<ScriptedIcmp::Answer> replies = {}) {
+        form.lblPingTimes.setText(count);
+        icmp.answers = std::move(replies);
+        form.cmdPing_Click();
+    }
+};
+
+inline bool fullMatch(const QString& pattern, const QString& text) {
+    return QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(pattern)).match(text).hasMatch();
+}
+
+inline const QString kAveragePattern = QStringLiteral("\\r\\n 平均速度: \\d+ms\\.");
+
+// Reply lines of 32 bytes and the average, whatever the times.
+inline QString repliesPattern(const char* from, int count, int ttl) {
+    return QStringLiteral("( Reply from %1: Bytes = 32 RTT = \\d+ms TTL = %2\\r\\n){%3}")
+               .arg(QRegularExpression::escape(QString::fromLatin1(from)))
+               .arg(ttl)
+               .arg(count) +
+           kAveragePattern;
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+}
+
+inline void writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}

@@ -4,8 +4,10 @@
 // anonymous, held only by a descriptor: closing it removes the namespace with
 // its links, addresses and routes, also when a test fails or crashes.
 
+#include "fakes.h"
 #include "platform/icmp_linux.h"
 #include "platform/icmp_packet.h"
+#include "platform/socket_library_linux.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +18,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -25,19 +26,15 @@
 #include <vector>
 
 // Made by a thread of its own, so the caller's namespace stays; -1 when refused.
-inline int newNetns() {
-    int fd = -1;
-    std::thread([&fd] {
-        if (unshare(CLONE_NEWNET) == 0) {
-            fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        }
-    }).join();
-    return fd;
-}
-
 class Netns {
 public:
-    Netns() = default;
+    Netns() {
+        std::thread([this] {
+            if (unshare(CLONE_NEWNET) == 0) {
+                fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+            }
+        }).join();
+    }
     Netns(const Netns&) = delete;
     Netns& operator=(const Netns&) = delete;
     ~Netns() {
@@ -45,19 +42,24 @@ public:
             close(fd);
         }
     }
-    const int fd = newNetns();
-};
+    // For tools that take a namespace file.
+    std::string path() const {
+        return "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd);
+    }
+    bool shell(const std::string& script) const {
+        return fd >= 0 &&
+               std::system(("nsenter --net=" + path() + " sh -ec '" + script + "'").c_str()) == 0;
+    }
 
-// For tools that take a namespace file.
-inline std::string netnsPath(int ns) {
-    return "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(ns);
-}
+    int fd = -1;
+};
 
 // The calling thread, for a scope.
 class InNetns {
 public:
-    explicit InNetns(int ns) : home_(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
-        EXPECT_EQ(setns(ns, CLONE_NEWNET), 0) << strerror(errno);
+    explicit InNetns(const Netns& ns)
+        : home_(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
+        EXPECT_EQ(setns(ns.fd, CLONE_NEWNET), 0) << strerror(errno);
     }
     ~InNetns() {
         setns(home_, CLONE_NEWNET);
@@ -70,11 +72,6 @@ private:
     int home_;
 };
 
-inline bool shellIn(int ns, const std::string& script) {
-    return std::system(("nsenter --net=" + netnsPath(ns) + " sh -ec '" + script + "'").c_str()) ==
-           0;
-}
-
 // As main() does: a raw socket opened (in the calling thread's namespace),
 // handed over and closed at once.
 inline std::unique_ptr<LinuxIcmpHelper> makeHelper(LinuxIcmpHelper::SocketKind kind, bool shared) {
@@ -85,6 +82,28 @@ inline std::unique_ptr<LinuxIcmpHelper> makeHelper(LinuxIcmpHelper::SocketKind k
     }
     return helper;
 }
+
+// A form on the real ICMP layer and resolver of the calling thread's
+// namespace, the library started as the load does.
+struct RealForm {
+    explicit RealForm(LinuxIcmpHelper::SocketKind kind = LinuxIcmpHelper::SocketKind::Auto,
+                      bool shared = false)
+        : icmp(makeHelper(kind, shared)) {
+        WsaData data;
+        winsock.WSAStartup(0x0202, data);
+    }
+    const QString& run(const QString& host, const char* count) {
+        form.Host.setText(host);
+        form.lblPingTimes.setText(QString::fromLatin1(count));
+        form.cmdPing_Click();
+        return form.txtStatus.text();
+    }
+
+    ScriptedWindowSystem ui;
+    std::unique_ptr<LinuxIcmpHelper> icmp;
+    LinuxSocketLibrary winsock;
+    FrmPing form{{ui, *icmp, winsock, {}}};
+};
 
 inline std::vector<uint8_t> icmpMessage(uint8_t type, uint16_t id, uint16_t seq,
                                         const std::vector<uint8_t>& body, uint8_t code = 0) {

@@ -1,7 +1,8 @@
 #include "fakes.h"
+#include "platform/profile_file.h"
+#include "platform/settings_folder.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -9,28 +10,137 @@
 #include <sched.h>
 #include <sys/fsuid.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <optional>
 
 namespace {
 
+using namespace std::string_literals;
+
+std::string readProfile(const std::string& path, const char* key = "hostname") {
+    char buffer[1024];
+    const uint32_t n =
+        GetPrivateProfileStringA("settings", key, "dflt", buffer, sizeof buffer, path.c_str());
+    EXPECT_EQ(buffer[n], '\0');
+    return std::string(buffer, n);
+}
+
+TEST(ProfileFile, shouldFindTheValueOfAKeyInItsSection) {
+    const std::string a1023(1023, 'a');
+    const std::string mib10(10 << 20, ';');  // one comment line
+    const struct {
+        const char* name;
+        std::string content;
+        const char* key;
+        std::string value;
+    } cases[] = {
+        {"plain", "[settings]\r\nhostname=h\r\ntimes=4\r\n", "times", "4"},
+        {"missing key", "[settings]\r\nhostname=h\r\n", "bytes", "dflt"},
+        {"missing section", "[other]\r\nhostname=h\r\n", "hostname", "dflt"},
+        {"key outside the section", "hostname=x\r\n[settings]\r\n[b]\r\nhostname=y\r\n", "hostname",
+         "dflt"},
+        {"names without regard to case", "[SetTings]\r\nHOSTNAME=h\r\n", "hostname", "h"},
+        {"blanks around names", " [ settings ] \r\n\thostname \t=h\r\n", "hostname", "h"},
+        {"the value as it stands", "[settings]\r\nhostname= \"a b\" ;c=d \r\n", "hostname",
+         " \"a b\" ;c=d "},
+        {"an empty value", "[settings]\r\nhostname=\r\n", "hostname", ""},
+        {"the first key wins", "[settings]\nhostname=1\nhostname=2\n", "hostname", "1"},
+        {"the first section wins", "[settings]\nx=1\n[settings]\nhostname=2\n", "hostname", "dflt"},
+        {"CR line ends", "[settings]\rtimes=4\rbytes=32\r", "bytes", "32"},
+        {"LF line ends", "[settings]\ntimes=4\nbytes=32", "bytes", "32"},
+        {"comment lines", "[settings]\n;hostname=c\n  ;x\nhostname=h\n", "hostname", "h"},
+        {"a byte-order mark", "\xEF\xBB\xBF[settings]\nhostname=h\n", "hostname", "h"},
+        {"1023 bytes", "[settings]\nhostname=" + a1023 + "\n", "hostname", a1023},
+        {"1024 bytes cut to 1023", "[settings]\nhostname=" + a1023 + "b\n", "hostname", a1023},
+        {"a Chinese value", "[settings]\nhostname=例子.测试\n", "hostname", "例子.测试"},
+        {"garbage", std::string("\0\xFF[\x01=\n", 6), "hostname", "dflt"},
+        {"NUL bytes kept", "[settings]\nhostname=a\0b\n"s, "hostname", "a\0b"s},
+        {"bytes invalid in UTF-8 kept", "[settings]\nhostname=\xFF\xC3(\n", "hostname",
+         "\xFF\xC3("},
+        {"10 MB, the key in the first MiB", "[settings]\nhostname=h\n" + mib10, "hostname", "h"},
+        {"10 MB, the key past the first MiB", "[settings]\n" + mib10 + "\nhostname=h\n", "hostname",
+         "dflt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Settings.inf"));
+        writeFile(path, QByteArray::fromStdString(c.content));
+        EXPECT_EQ(readProfile(path.toStdString(), c.key), c.value);
+    }
+}
+
+// Never a wait for a FIFO's writer, nor a read without end of /dev/zero.
+TEST(ProfileFile, shouldGiveTheDefaultForAnythingButARegularFile) {
+    const QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    ASSERT_EQ(mkdir((folder + "/folder").c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", (folder + "/zero").c_str()), 0);
+    ASSERT_EQ(symlink((folder + "/fifo").c_str(), (folder + "/tofifo").c_str()), 0);
+    for (const char* name : {"missing", "folder", "fifo", "zero", "tofifo"}) {
+        EXPECT_EQ(readProfile(folder + "/" + name), "dflt") << name;
+    }
+    char buffer[8];
+    EXPECT_EQ(
+        GetPrivateProfileStringA("s", "k", "longer default", buffer, sizeof buffer, "/nonexistent"),
+        7u);
+    EXPECT_STREQ(buffer, "longer ");
+}
+
+TEST(chooseSettingsFolder, shouldKeepAWritableProgramFolderElseTakeTheUsersConfigFolder) {
+    const QTemporaryDir writable;
+    const QString missing = QStringLiteral("/nonexistent/folder");
+    const struct {
+        const char* name;
+        QString program;
+        QString xdgConfigHome;
+        QString home;
+        QString folder;
+        bool makeAtSave;
+    } cases[] = {
+        {"writable", writable.path(), "/x", "/h", writable.path(), false},
+        {"XDG_CONFIG_HOME", missing, "/x", "/h", "/x/sondrel-ping", true},
+        {"no XDG_CONFIG_HOME", missing, "", "/h", "/h/.config/sondrel-ping", true},
+        {"a relative one is ignored", missing, "x", "/h", "/h/.config/sondrel-ping", true},
+        {"no usable home either", missing, "", "h", missing, false},
+    };
+    for (const auto& c : cases) {
+        const SettingsFolder chosen = chooseSettingsFolder(c.program, c.xdgConfigHome, c.home);
+        EXPECT_EQ(chosen.path, c.folder) << c.name;
+        EXPECT_EQ(chosen.makeAtSave, c.makeAtSave) << c.name;
+    }
+}
+
+// As under /usr, where even root may not write once the capabilities are dropped.
+TEST(chooseSettingsFolder, shouldTakeTheUsersConfigFolderWhereTheProgramFolderIsReadOnly) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root for a read-only bind mount in a private mount namespace";
+    }
+    const QTemporaryDir program;
+    EXPECT_EXIT(
+        {
+            const QByteArray folder = QFile::encodeName(program.path());
+            if (unshare(CLONE_NEWNS) != 0 ||
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount(folder.constData(), folder.constData(), nullptr, MS_BIND, nullptr) != 0 ||
+                mount(nullptr, folder.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
+                      nullptr) != 0) {
+                std::_Exit(2);
+            }
+            const SettingsFolder chosen = chooseSettingsFolder(program.path(), "", "/h");
+            std::_Exit(chosen.path == "/h/.config/sondrel-ping" && chosen.makeAtSave ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
 struct Shown final : WindowView {
     void showWindow() override { ++shows; }
     void closeWindow() override {}
     int shows = 0;
 };
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
 
 TEST(FormLoad, shouldStartTheLibraryShowTheWindowAndFillTheBoxesFromTheFile) {
     const struct {
@@ -40,156 +150,102 @@ TEST(FormLoad, shouldStartTheLibraryShowTheWindowAndFillTheBoxesFromTheFile) {
     } cases[] = {
         {"no file empties the boxes", {}, {"", "", ""}},
         {"a missing key empties its box",
-         "[settings]\r\nhostname=h\r\nbytes=64\r\n",
-         {"h", "", "64"}},
-        {"all three",
-         "[settings]\r\nhostname=10.0.0.1\r\ntimes=9\r\nbytes=0\r\n",
-         {"10.0.0.1", "9", "0"}},
-        {"a box keeps what precedes a NUL",
-         QByteArray("[settings]\r\nhostname=a\0b\r\ntimes=4\r\n", 35),
-         {"a", "4", ""}},
-        {"bytes invalid in the locale's encoding become U+FFFD",
-         "[settings]\r\nhostname=\xFF\xC3(\r\n",
-         {"\uFFFD\uFFFD(", "", ""}},
-        {"a byte-order mark, no line end at the end",
-         "\xEF\xBB\xBF[settings]\r\nbytes=64",
-         {"", "", "64"}},
+         "[settings]\r\nhostname=10.0.0.1\r\ntimes=9\r\n",
+         {"10.0.0.1", "9", ""}},
+        {"a box keeps what precedes a NUL; bytes invalid in the locale's encoding become U+FFFD",
+         QByteArray::fromStdString("[settings]\r\nhostname=a\0b\r\nbytes=\xFF\xC3(\r\n"s),
+         {"a", "", "\uFFFD\uFFFD("}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         FakeForm f;
         Shown window;
         f.form.bind(&window);
         if (!c.file.isEmpty()) {
             writeFile(f.settingsPath(), c.file);
         }
-        f.form.StopFlag = -1;
         f.form.Form_Load();
         EXPECT_EQ(QStringList({f.form.Host.text(), f.form.lblPingTimes.text(),
                                f.form.lblPacketSize.text()}),
-                  c.boxes)
-            << c.name;
+                  c.boxes);
         EXPECT_EQ(f.form.SettingsPath, f.settingsPath());
-        EXPECT_EQ(f.form.StopFlag, 0);
         EXPECT_EQ(window.shows, 1);
         EXPECT_EQ(f.winsock.starts, 1);  // the start kept for the program's life
     }
 }
 
+// Saved where the program's folder is read-only: the user's folder, made at
+// the save.
 TEST(ComdSave, shouldWriteFourLinesThatReadBackTheSame) {
-    const QString long1023 = QString(1023, u'x');
     const struct {
         QString host;
         QString times;
         QString bytes;
     } cases[] = {
-        {QStringLiteral("127.0.0.1"), QStringLiteral("4"), QStringLiteral("32")},
-        {QStringLiteral("a=b"), QStringLiteral(";4"), QStringLiteral("\"32\"")},
-        {QStringLiteral(u"例子.测试"), QStringLiteral(" 4 "), QString()},
-        {long1023, QStringLiteral("[settings]"), QStringLiteral("=")},
+        {QStringLiteral("a=b"), QStringLiteral(" ;4 "), QStringLiteral("\"32\"")},
+        {QStringLiteral(u"例子.测试"), QStringLiteral("[settings]"), QString()},
+        {QString(1023, u'x'), QStringLiteral("4"), QStringLiteral("=")},
     };
     for (const auto& c : cases) {
-        FakeForm saved;
-        saved.form.Host.setText(c.host);
-        saved.form.lblPingTimes.setText(c.times);
-        saved.form.lblPacketSize.setText(c.bytes);
-        saved.form.ComdSave_Click();
-        ASSERT_EQ(saved.ui.boxes.size(), 1u);
-        EXPECT_EQ(saved.ui.boxes[0].prompt, QStringLiteral(u"已经保存参数"));
-        EXPECT_EQ(saved.ui.boxes[0].title, QStringLiteral(u"提示"));
-        EXPECT_EQ(saved.ui.boxes[0].style, MsgBox::OkOnly);
-        EXPECT_EQ(saved.ui.yields, 1);
-        EXPECT_EQ(
-            readFile(saved.settingsPath()),
-            (QStringLiteral("[settings]\r\nhostname=") + c.host + QStringLiteral("\r\ntimes=") +
-             c.times + QStringLiteral("\r\nbytes=") + c.bytes + QStringLiteral("\r\n"))
-                .toUtf8());
+        const QTemporaryDir home;
+        const SettingsFolder config{home.filePath(QStringLiteral(".config/sondrel-ping")), true};
+        ScriptedWindowSystem ui;
+        ScriptedIcmp icmp;
+        FakeSocketLibrary winsock;
+        FrmPing saved({ui, icmp, winsock, config});
+        saved.Host.setText(c.host);
+        saved.lblPingTimes.setText(c.times);
+        saved.lblPacketSize.setText(c.bytes);
+        saved.ComdSave_Click();
+        ASSERT_EQ(ui.boxes.size(), 1u);
+        EXPECT_EQ(ui.boxes[0].prompt, QStringLiteral(u"已经保存参数"));
+        EXPECT_EQ(ui.boxes[0].title, QStringLiteral(u"提示"));
+        EXPECT_EQ(ui.boxes[0].style, MsgBox::OkOnly);
+        EXPECT_EQ(readFile(config.path + QStringLiteral("/Settings.inf")),
+                  (QStringLiteral("[settings]\r\nhostname=%1\r\ntimes=%2\r\nbytes=%3\r\n")
+                       .arg(c.host, c.times, c.bytes))
+                      .toUtf8());
 
-        FakeForm loaded;
-        QFile::copy(saved.settingsPath(), loaded.settingsPath());
-        loaded.form.Form_Load();
-        EXPECT_EQ(loaded.form.Host.text(), c.host);
-        EXPECT_EQ(loaded.form.lblPingTimes.text(), c.times);
-        EXPECT_EQ(loaded.form.lblPacketSize.text(), c.bytes);
+        FrmPing loaded({ui, icmp, winsock, config});
+        loaded.Form_Load();
+        EXPECT_EQ(loaded.Host.text(), c.host);
+        EXPECT_EQ(loaded.lblPingTimes.text(), c.times);
+        EXPECT_EQ(loaded.lblPacketSize.text(), c.bytes);
     }
 }
 
-// Root may read and write anything: as root, files are opened as nobody.
-class FilesAsNobody {
-public:
-    FilesAsNobody() {
-        if (root_) {
-            setfsuid(65534);
-        }
-    }
-    ~FilesAsNobody() {
-        if (root_) {
-            setfsuid(0);
-        }
-    }
-
-private:
-    const bool root_ = geteuid() == 0;
-};
-
-TEST(FormLoad, shouldEmptyTheBoxesWhenTheFileMayNotBeRead) {
-    FakeForm f;
-    writeFile(f.settingsPath(), "[settings]\r\nhostname=h\r\n");
-    ASSERT_TRUE(QFile::setPermissions(f.folder.path(), QFile::ReadOther | QFile::ExeOther |
-                                                           QFile::ReadOwner | QFile::WriteOwner |
-                                                           QFile::ExeOwner));
-    ASSERT_TRUE(QFile::setPermissions(f.settingsPath(), QFile::Permissions()));
-    const FilesAsNobody nobody;
-    f.form.Form_Load();
-    EXPECT_EQ(f.form.Host.text(), QString());
-    EXPECT_TRUE(f.ui.boxes.empty());
-}
-
+// Root may write anything: as nobody, permissions count.
 TEST(ComdSave, shouldSayWhereAndWhyASaveFailedAndNeverConfirmIt) {
-    const QByteArray earlier = "[settings]\r\nhostname=earlier\r\n";
-    const struct {
-        const char* name;
-        const char* folder;  // under a new one
-        const char* why;
-        bool asNobody;
-    } cases[] = {
-        {"no such folder", "missing", "No such file or directory", false},
-        {"a folder named Settings.inf", "", "Is a directory", false},
-        {"an unwritable folder", "", "Permission denied", true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const bool unwritable : {false, true}) {
         const QTemporaryDir dir;
-        const QString folder =
-            c.folder[0] != '\0' ? dir.filePath(QString::fromLatin1(c.folder)) : dir.path();
+        const QString folder = unwritable ? dir.path() : dir.filePath(QStringLiteral("missing"));
         const QString path = folder + QStringLiteral("/Settings.inf");
-        if (c.asNobody) {
+        const QByteArray earlier = "[settings]\r\nhostname=earlier\r\n";
+        if (unwritable) {
             writeFile(path, earlier);
             QFile::setPermissions(
                 folder, QFile::ReadOther | QFile::ExeOther | QFile::ReadOwner | QFile::ExeOwner);
-        } else if (c.folder[0] == '\0') {
-            ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("Settings.inf")));
         }
-        const QStringList before = QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
         ScriptedWindowSystem ui;
         ScriptedIcmp icmp;
         FakeSocketLibrary winsock;
         FrmPing form({ui, icmp, winsock, folder});
-        {
-            std::optional<FilesAsNobody> nobody;
-            if (c.asNobody) {
-                nobody.emplace();
-            }
-            form.ComdSave_Click();
+        const bool nobody = unwritable && geteuid() == 0;
+        if (nobody) {
+            setfsuid(65534);
+        }
+        form.ComdSave_Click();
+        if (nobody) {
+            setfsuid(0);
         }
         ASSERT_EQ(ui.boxes.size(), 1u);
         EXPECT_TRUE(ui.boxes[0].prompt.contains(path));
-        EXPECT_TRUE(ui.boxes[0].prompt.contains(QString::fromLatin1(c.why)))
-            << ui.boxes[0].prompt.toStdString();
+        EXPECT_TRUE(ui.boxes[0].prompt.endsWith(
+            QString::fromLatin1(unwritable ? "Permission denied" : "No such file or directory")));
         EXPECT_EQ(ui.boxes[0].style, MsgBox::OkOnly | MsgBox::Critical);
-        EXPECT_EQ(QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), before);
-        if (c.asNobody) {
-            EXPECT_EQ(readFile(path), earlier);
-        }
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                  unwritable ? QStringList{QStringLiteral("Settings.inf")} : QStringList());
+        EXPECT_EQ(readFile(path), unwritable ? earlier : QByteArray("(none)"));
     }
 }
 
@@ -197,66 +253,38 @@ TEST(ComdSave, shouldKeepTheEarlierFileWhenTheDiskIsFull) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to mount a small file system in a private mount namespace";
     }
-    const QTemporaryDir dir;
     EXPECT_EXIT(
         {
-            ScriptedWindowSystem ui;
-            ScriptedIcmp icmp;
-            FakeSocketLibrary winsock;
-            FrmPing form({ui, icmp, winsock, dir.path()});
-            const QString path = dir.filePath(QStringLiteral("Settings.inf"));
-            const QByteArray folder = QFile::encodeName(dir.path());
+            FakeForm f;
+            const QByteArray folder = QFile::encodeName(f.folder.path());
             if (unshare(CLONE_NEWNS) != 0 ||
                 mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                 mount("tmpfs", folder.constData(), "tmpfs", 0, "size=16k") != 0) {
                 std::_Exit(2);
             }
             const QByteArray earlier = "[settings]\r\nhostname=earlier\r\ntimes=4\r\nbytes=32\r\n";
-            writeFile(path, earlier);
+            writeFile(f.settingsPath(), earlier);
             const int filler = open((folder + "/filler").constData(), O_WRONLY | O_CREAT, 0600);
             const std::vector<char> block(1024, 'f');
             while (write(filler, block.data(), block.size()) > 0) {
             }
-            form.Host.setText(QString(8000, u'h'));
-            form.ComdSave_Click();
-            const bool kept = readFile(path) == earlier;
-            const bool told = ui.boxes.size() == 1 && ui.boxes[0].style != MsgBox::OkOnly;
+            f.form.Host.setText(QString(8000, u'h'));
+            f.form.ComdSave_Click();
+            const bool kept = readFile(f.settingsPath()) == earlier;
+            const bool told = f.ui.boxes.size() == 1 && f.ui.boxes[0].style != MsgBox::OkOnly;
             std::_Exit(kept && told ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
 }
 
-TEST(ComdSave, shouldMakeTheUsersConfigFolderAndSaveThereForTheNextStart) {
-    const QTemporaryDir home;
-    const SettingsFolder config{home.filePath(QStringLiteral(".config/sondrel-ping")), true};
-    ScriptedWindowSystem ui;
-    ScriptedIcmp icmp;
-    FakeSocketLibrary winsock;
-    FrmPing saved({ui, icmp, winsock, config});
-    saved.Host.setText(QStringLiteral("10.0.0.1"));
-    saved.ComdSave_Click();
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].prompt, QStringLiteral(u"已经保存参数"));
-    EXPECT_EQ(readFile(config.path + QStringLiteral("/Settings.inf")),
-              QByteArray("[settings]\r\nhostname=10.0.0.1\r\ntimes=4\r\nbytes=32\r\n"));
-
-    FrmPing loaded({ui, icmp, winsock, config});
-    loaded.Form_Load();
-    EXPECT_EQ(loaded.Host.text(), QStringLiteral("10.0.0.1"));
-    EXPECT_EQ(loaded.SettingsPath, config.path + QStringLiteral("/Settings.inf"));
-}
-
 TEST(ComdSave, shouldWriteTheCurrentTextsDuringARunWhichThenGoesOn) {
-    FakeForm f;
-    f.form.Host.setText(QStringLiteral("127.0.0.1"));
-    f.ui.atYield[1] = [&] { f.form.ComdSave_Click(); };
-    f.icmp.answers = {ScriptedIcmp::reply(1), ScriptedIcmp::reply(1), ScriptedIcmp::reply(1),
-                      ScriptedIcmp::reply(1)};
-    f.form.cmdPing_Click();
-    EXPECT_EQ(readFile(f.settingsPath()),
+    PingRun r;
+    r.ui.atYield[1] = [&] { r.form.ComdSave_Click(); };
+    r.start(QStringLiteral("4"));
+    EXPECT_EQ(readFile(r.settingsPath()),
               QByteArray("[settings]\r\nhostname=127.0.0.1\r\ntimes=4\r\nbytes=32\r\n"));
-    EXPECT_EQ(f.ui.boxes.size(), 1u);
-    EXPECT_EQ(f.icmp.sent.size(), 4u);
+    EXPECT_EQ(r.ui.boxes.size(), 1u);
+    EXPECT_EQ(r.icmp.sent.size(), 4u);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include "ui/window.h"
 #include "fakes.h"
+#include "ui/ico_icon.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -11,22 +11,18 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 namespace {
 
+// Through the widgets: what a user's keys and clicks reach.
 struct Window : FakeForm {
     FormWindow window{form};
     Window() {
         window.show();
+        QApplication::setActiveWindow(&window);
         QCoreApplication::processEvents();
     }
-    template <class W>
-    W* widget(const char* name) {
-        auto* w = qobject_cast<W*>(window.control(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
+    QWidget* control(const char* name) { return window.control(name); }
+    QPlainTextEdit* status() { return qobject_cast<QPlainTextEdit*>(control("txtStatus")); }
 };
 
 TEST(Window, shouldShowEveryControlAtItsPlaceWithItsCaption) {
@@ -52,29 +48,41 @@ TEST(Window, shouldShowEveryControlAtItsPlaceWithItsCaption) {
         {"txtStatus", "", u"", {8, 96, 401, 145}},
     };
     for (const auto& e : expected) {
-        QWidget* widget = w.window.control(e.name);
-        const QWidget* container = *e.container == '\0' ? &w.window : w.window.control(e.container);
-        EXPECT_EQ(widget->parentWidget(), container) << e.name;
-        EXPECT_TRUE(widget->isVisible()) << e.name;
-        EXPECT_TRUE(widget->isEnabled()) << e.name;
-        EXPECT_EQ(widget->pos(), e.pixels.topLeft()) << e.name;
+        SCOPED_TRACE(e.name);
+        QWidget* widget = w.control(e.name);
+        EXPECT_EQ(widget->parentWidget(), *e.container ? w.control(e.container) : &w.window);
+        EXPECT_TRUE(widget->isVisible());
+        EXPECT_TRUE(widget->isEnabled());
+        EXPECT_EQ(widget->pos(), e.pixels.topLeft());
         const QString caption = QString::fromUtf16(e.caption);
         if (auto* label = qobject_cast<QLabel*>(widget)) {
             EXPECT_EQ(label->text(), caption);
             // Never smaller than designed; taller where the font needs it.
-            EXPECT_GE(widget->width(), e.pixels.width()) << e.name;
-            EXPECT_GE(widget->height(), e.pixels.height()) << e.name;
-            EXPECT_GE(widget->width(), label->fontMetrics().horizontalAdvance(caption)) << e.name;
-            EXPECT_GE(widget->height(), label->fontMetrics().height()) << e.name;
+            EXPECT_GE(widget->width(),
+                      std::max(e.pixels.width(), label->fontMetrics().horizontalAdvance(caption)));
+            EXPECT_GE(widget->height(), std::max(e.pixels.height(), label->fontMetrics().height()));
         } else {
-            EXPECT_EQ(widget->size(), e.pixels.size()) << e.name;
+            EXPECT_EQ(widget->size(), e.pixels.size());
         }
         if (auto* button = qobject_cast<QPushButton*>(widget)) {
-            EXPECT_EQ(button->text(), caption) << e.name;
+            EXPECT_EQ(button->text(), caption);
         } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-            EXPECT_EQ(edit->text(), caption) << e.name;
+            EXPECT_EQ(edit->text(), caption);
         }
     }
+    // Read-only, yet its text may be selected and copied.
+    auto* status = w.status();
+    EXPECT_TRUE(status->isReadOnly());
+    EXPECT_TRUE(status->textInteractionFlags() & Qt::TextSelectableByMouse);
+    EXPECT_TRUE(status->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+    EXPECT_EQ(status->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_EQ(status->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(status->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    // Nothing moves when the window is resized.
+    w.window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    w.window.resize(800, 600);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(status->geometry(), QRect(8, 96, 401, 145));
 }
 
 TEST(Window, shouldTabThroughTheControlsByTabIndex) {
@@ -89,23 +97,11 @@ TEST(Window, shouldTabThroughTheControlsByTabIndex) {
         return widget;
     };
     for (size_t i = 0; i < order.size(); ++i) {
-        EXPECT_EQ(next(w.window.control(order[i])), w.window.control(order[(i + 1) % order.size()]))
-            << order[i];
+        EXPECT_EQ(next(w.control(order[i])), w.control(order[(i + 1) % order.size()])) << order[i];
     }
     for (const char* name : {"Frame1", "lblPacket", "lblPings", "lblIpHost"}) {
-        EXPECT_EQ(w.window.control(name)->focusPolicy(), Qt::NoFocus) << name;
+        EXPECT_EQ(w.control(name)->focusPolicy(), Qt::NoFocus) << name;
     }
-}
-
-TEST(Window, shouldKeepTheResultsReadOnlyButSelectableWithBothScrollBars) {
-    Window w;
-    auto* status = w.widget<QPlainTextEdit>("txtStatus");
-    EXPECT_TRUE(status->isReadOnly());
-    EXPECT_TRUE(status->textInteractionFlags() & Qt::TextSelectableByMouse);
-    EXPECT_TRUE(status->textInteractionFlags() & Qt::TextSelectableByKeyboard);
-    EXPECT_EQ(status->lineWrapMode(), QPlainTextEdit::NoWrap);
-    EXPECT_EQ(status->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(status->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
 }
 
 TEST(Window, shouldShowLinesWhileTheTextKeepsItsCrLf) {
@@ -113,23 +109,18 @@ TEST(Window, shouldShowLinesWhileTheTextKeepsItsCrLf) {
     w.form.txtStatus.setText(QStringLiteral("a\r\nb"));
     w.form.txtStatus.append(QStringLiteral("c\r\n"));
     w.form.txtStatus.append(QStringLiteral(" d"));
-    w.form.txtStatus.setSelStart(w.form.txtStatus.text().size());
-    auto* status = w.widget<QPlainTextEdit>("txtStatus");
-    EXPECT_EQ(w.form.txtStatus.text(), QStringLiteral("a\r\nbc\r\n d"));
+    w.form.txtStatus.setSelStart(w.text().size());
+    EXPECT_EQ(w.text(), QStringLiteral("a\r\nbc\r\n d"));
     // Lines appended within one frame are shown together, a frame later.
     EXPECT_TRUE(
-        QTest::qWaitFor([&] { return status->toPlainText() == QStringLiteral("a\nbc\n d"); }));
-    EXPECT_EQ(status->textCursor().position(), status->toPlainText().size());
+        QTest::qWaitFor([&] { return w.status()->toPlainText() == QStringLiteral("a\nbc\n d"); }));
+    EXPECT_EQ(w.status()->textCursor().position(), w.status()->toPlainText().size());
     w.form.txtStatus.setSelStart(4);  // after "a\r\nb"
-    EXPECT_EQ(status->textCursor().position(), 3);
-}
-
-TEST(Window, shouldPaintWhatItHoldsBackWhenTheRunWaits) {
-    Window w;
-    w.form.txtStatus.setText(QStringLiteral("a\r\n"));
-    w.form.txtStatus.append(QStringLiteral("b\r\n"));
+    EXPECT_EQ(w.status()->textCursor().position(), 3);
+    // Unless the run is about to wait: then at once.
+    w.form.txtStatus.append(QStringLiteral("\r\ne"));
     w.window.showPendingResults();
-    EXPECT_EQ(w.widget<QPlainTextEdit>("txtStatus")->toPlainText(), QStringLiteral("a\nb\n"));
+    EXPECT_EQ(w.status()->toPlainText(), QStringLiteral("a\nbc\n d\ne"));
 }
 
 TEST(Window, shouldShowTheLastLineOnceARunHasEnded) {
@@ -138,67 +129,69 @@ TEST(Window, shouldShowTheLastLineOnceARunHasEnded) {
     w.form.lblPingTimes.setText(QStringLiteral("200"));
     w.icmp.answers.assign(200, ScriptedIcmp::reply(1));
     w.form.cmdPing_Click();
-    auto* status = w.widget<QPlainTextEdit>("txtStatus");
-    QString shown = w.form.txtStatus.text();
+    QString shown = w.text();
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return status->toPlainText() == shown; }));
-    EXPECT_EQ(status->textCursor().position(), shown.size());
-    EXPECT_EQ(status->verticalScrollBar()->value(), status->verticalScrollBar()->maximum());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.status()->toPlainText() == shown; }));
+    EXPECT_EQ(w.status()->textCursor().position(), shown.size());
+    EXPECT_EQ(w.status()->verticalScrollBar()->value(), w.status()->verticalScrollBar()->maximum());
 }
 
-TEST(Window, shouldTakeWhatTheUserTypesIntoTheBoxes) {
+TEST(Window, shouldStartOneRunPerEnterInTheHostBoxAndPerEscapeAnywhere) {
     Window w;
-    auto* host = w.widget<QLineEdit>("Host");
-    host->clear();
-    QTest::keyClicks(host, QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(w.form.Host.text(), QStringLiteral("127.0.0.1"));
-    w.form.lblPingTimes.setText(QStringLiteral("9"));
-    EXPECT_EQ(w.widget<QLineEdit>("lblPingTimes")->text(), QStringLiteral("9"));
-}
-
-TEST(Window, shouldPressTheStartButtonOnceForEscape) {
-    Window w;
-    w.form.lblPingTimes.setText(QStringLiteral("1"));
     w.form.Host.setText(QStringLiteral("127.0.0.1"));
-    w.icmp.answers = {ScriptedIcmp::timeout()};
-    w.widget<QLineEdit>("Host")->setFocus();
-    QTest::keyClick(w.widget<QLineEdit>("Host"), Qt::Key_Escape);
-    EXPECT_EQ(w.icmp.sent.size(), 1u);
+    QTest::keyClick(w.control("Host"), Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(w.icmp.sent.size(), 4u);
+    QTest::keyClick(w.control("lblPingTimes"), Qt::Key_Return);
+    EXPECT_EQ(w.icmp.sent.size(), 4u);
+    w.control("lblPacketSize")->setFocus();
+    QTest::keyClick(w.control("lblPacketSize"), Qt::Key_Escape);
+    EXPECT_EQ(w.icmp.sent.size(), 8u);
 }
 
-TEST(Window, shouldLeaveEveryControlWhereItWasWhenResized) {
+TEST(Window, shouldRemoveTheBlanksOfTheBoxThatTheFocusLeaves) {
     Window w;
-    const QRect before = w.window.control("txtStatus")->geometry();
-    w.window.setMinimumSize(0, 0);
-    w.window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    w.window.resize(800, 600);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(w.window.control("txtStatus")->geometry(), before);
+    auto* times = static_cast<QLineEdit*>(w.control("lblPingTimes"));
+    times->setFocus();
+    QTest::keyClicks(times, QStringLiteral(" 2 "));
+    EXPECT_EQ(w.form.lblPingTimes.text(), QStringLiteral("4 2 "));
+    QTest::mouseClick(w.control("cmdPing"), Qt::LeftButton);
+    EXPECT_EQ(w.form.lblPingTimes.text(), QStringLiteral("42"));
+    EXPECT_EQ(times->text(), QStringLiteral("42"));
 }
 
-TEST(Window, shouldCarryAnIconOfEightImages) {
+TEST(Window, shouldNotCloseWhileARunIsUnderWay) {
+    Window w;
+    w.form.Host.setText(QStringLiteral("127.0.0.1"));
+    bool closedDuringRun = true;
+    w.ui.atYield[1] = [&] { closedDuringRun = w.window.close(); };
+    w.form.cmdPing_Click();
+    EXPECT_FALSE(closedDuringRun);
+    EXPECT_TRUE(w.window.close());
+    EXPECT_TRUE(w.form.closed());
+}
+
+// The desktop's icons and the window's are one design: the window's is read
+// from the .ico without the image plugin, each size as its PNG.
+TEST(Window, shouldCarryTheIconOfTheDesktopEntry) {
     QFile file(QStringLiteral(PING_SOURCE_DIR "/resources/sondrel-ping.ico"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray ico = file.readAll();
-    const auto u16 = [&](qsizetype at) {
-        return static_cast<uint8_t>(ico[at]) | static_cast<uint8_t>(ico[at + 1]) << 8;
-    };
-    ASSERT_GE(ico.size(), 6 + 8 * 16);
-    EXPECT_EQ(u16(0), 0);
-    EXPECT_EQ(u16(2), 1);
-    ASSERT_EQ(u16(4), 8);
-    std::multiset<std::pair<int, int>> images;
-    for (int i = 0; i < 8; ++i) {
-        const qsizetype entry = 6 + 16 * i;
-        const int width = static_cast<uint8_t>(ico[entry]);
-        EXPECT_EQ(static_cast<uint8_t>(ico[entry + 1]), width);
-        images.insert({width, u16(entry + 6)});
+    const QIcon icon = iconFromIco(ico);
+    ASSERT_EQ(icon.availableSizes(), QList<QSize>({{16, 16}, {24, 24}, {32, 32}, {48, 48}}));
+    for (const int size : {16, 24, 32, 48}) {
+        const QImage png =
+            QImage(QStringLiteral(PING_SOURCE_DIR "/resources/sondrel-ping-%1.png").arg(size));
+        ASSERT_EQ(png.size(), QSize(size, size));
+        EXPECT_EQ(icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                  png.convertToFormat(QImage::Format_ARGB32_Premultiplied))
+            << size;
     }
-    const std::multiset<std::pair<int, int>> expected = {{16, 8}, {16, 32}, {24, 8}, {24, 32},
-                                                         {32, 8}, {32, 32}, {48, 8}, {48, 32}};
-    EXPECT_EQ(images, expected);
+    // Whatever the bytes, no crash and nothing read past their end.
+    for (qsizetype cut = 0; cut < ico.size(); cut += 97) {
+        (void)iconFromIco(ico.first(cut));
+    }
+    EXPECT_TRUE(iconFromIco(QByteArray(64, '\xFF')).isNull());
     Window w;
-    EXPECT_FALSE(w.window.windowIcon().isNull());
     EXPECT_EQ(w.window.windowIcon().availableSizes().size(), 4);
 }
 

@@ -2,26 +2,13 @@
 #include "platform/qt_window_system.h"
 #include "platform/socket_library_linux.h"
 
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 namespace {
-
-TEST(HiByteLoByte, shouldSplitTheVersionWordTakenAsSigned) {
-    const struct {
-        uint16_t word;
-        int32_t hi;
-        int32_t lo;
-    } cases[] = {{0x0101, 1, 1},   {0x0202, 2, 2},   {0x0002, 0, 2},   {0x7FFF, 127, 255},
-                 {0x8101, 130, 1}, {0xFFFF, 0, 255}, {0xFF00, 255, 0}, {0x8000, 128, 0}};
-    FakeForm f;
-    for (const auto& c : cases) {
-        const auto value = static_cast<int16_t>(c.word);
-        EXPECT_EQ(f.form.HiByte(value), c.hi) << std::hex << c.word;
-        EXPECT_EQ(f.form.LoByte(value), c.lo) << std::hex << c.word;
-    }
-}
 
 // Records every text the results box is set to.
 struct ShownTexts final : TextBoxView {
@@ -29,38 +16,31 @@ struct ShownTexts final : TextBoxView {
     void showAppended(QStringView) override {}
     void showSelection(const QString&, qsizetype, qsizetype) override {}
     void takeFocus() override {}
-    std::vector<QString> texts;
+    QStringList texts;
 };
 
+// Texts shown, "|" between them; none: the library passes.
 TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
     const struct {
         uint16_t version;
         uint16_t maxSockets;
         int32_t startResult;
-        std::vector<QString> shown;  // empty: passes
+        const char* shown;
     } cases[] = {
-        {0x0101, 100, 0, {}},
-        {0x0202, 100, 0, {}},
-        {0x0002, 100, 0, {}},
-        {0x0202, 0, 0, {}},
-        {0x0202, 32767, 0, {}},
-        {0x0001, 100, 0, {QStringLiteral("WinSock Version 1.0 is Not supported ")}},
-        {0x0900, 100, 0, {QStringLiteral("WinSock Version 0.9 is Not supported ")}},
-        {0x0202,
-         0x8000,
-         0,
-         {QStringLiteral("This application requires a minimum of 0 supported sockets.")}},
-        {0x0202,
-         0xFFFF,
-         0,
-         {QStringLiteral("This application requires a minimum of 0 supported sockets.")}},
-        {0x0202,
-         100,
-         10091,
-         {QStringLiteral("WSock32.dll is Not responding!"),
-          QStringLiteral("WinSock Version 0.0 is Not supported ")}},
+        {0x0101, 100, 0, ""},
+        {0x0002, 100, 0, ""},
+        {0x0202, 0, 0, ""},
+        {0x8101, 32767, 0, ""},
+        {0x0001, 100, 0, "WinSock Version 1.0 is Not supported "},
+        {0x0900, 100, 0, "WinSock Version 0.9 is Not supported "},
+        {0x8000, 100, 0, "WinSock Version 0.128 is Not supported "},
+        {0x0202, 0x8000, 0, "This application requires a minimum of 0 supported sockets."},
+        {0x0202, 0xFFFF, 0, "This application requires a minimum of 0 supported sockets."},
+        {0x0202, 100, 10091,
+         "WSock32.dll is Not responding!|WinSock Version 0.0 is Not supported "},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.version << " " << c.maxSockets);
         FakeForm f;
         ShownTexts status;
         f.form.txtStatus.bind(&status);
@@ -73,9 +53,9 @@ TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
         } catch (const ProgramEnded& ended) {
             exitStatus = ended.status;
         }
-        EXPECT_EQ(status.texts, c.shown) << std::hex << c.version << " " << c.maxSockets;
-        EXPECT_EQ(exitStatus, c.shown.empty() ? -1 : 3);
-        EXPECT_EQ(f.form.NetErrorFlag, c.shown.empty() ? 0 : 1);
+        EXPECT_EQ(status.texts.join(u'|'), QString::fromLatin1(c.shown));
+        EXPECT_EQ(exitStatus, *c.shown ? 3 : -1);
+        EXPECT_EQ(f.form.NetErrorFlag, *c.shown ? 1 : 0);
         EXPECT_EQ(f.winsock.starts, c.startResult == 0 ? 1 : 0);
     }
 }
@@ -86,30 +66,35 @@ struct NeverShown final : WindowView {
     void closeWindow() override { std::_Exit(5); }
 };
 
+// The table above has every refusal end the program; here it ends for real.
 TEST(FormLoad, shouldEndTheProgramBeforeTheWindowIsShownWhenTheLibraryIsRefused) {
-    const struct {
-        const char* name;
-        LinuxSocketLibrary::Traits traits;
-    } cases[] = {
-        {"too old", {0x0001, 100, std::nullopt}},
-        {"too few sockets", {0x0202, 0x8000, std::nullopt}},
-        {"not responding", {0x0202, 100, 10091}},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EXIT(
-            {
-                QtWindowSystem ui;
-                ScriptedIcmp icmp;
-                LinuxSocketLibrary winsock(c.traits);
-                FrmPing form({ui, icmp, winsock, QString()});
-                NeverShown window;
-                form.bind(&window);
-                form.Form_Load();
-                std::_Exit(0);
-            },
-            testing::ExitedWithCode(3), "")
-            << c.name;
+    EXPECT_EXIT(
+        {
+            QtWindowSystem ui;
+            ScriptedIcmp icmp;
+            LinuxSocketLibrary winsock({0x0202, 100, 10091});
+            FrmPing form({ui, icmp, winsock, QString()});
+            NeverShown window;
+            form.bind(&window);
+            form.Form_Load();
+            std::_Exit(0);
+        },
+        testing::ExitedWithCode(3), "");
+}
+
+TEST(Program, shouldSayInOneLineThatThereIsNoDisplay) {
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        env.remove(QString::fromLatin1(name));
     }
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(PING_PROGRAM), {});
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_EQ(program.exitCode(), 2);
+    const QString said = QString::fromUtf8(program.readAllStandardError());
+    EXPECT_EQ(said.count(u'\n'), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("no display"))) << said.toStdString();
 }
 
 }  // namespace
