@@ -21,8 +21,8 @@ build: setup
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@tools/grant_icmp.sh $(BUILD)/src/sondrel-ping
-	$(BUILD)/src/sondrel-ping
+	@tools/grant_icmp.sh $(BUILD)/bin/sondrel-ping
+	$(BUILD)/bin/sondrel-ping
 
 test: setup
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPING_SANITIZE=ON -DPING_WERROR=ON
@@ -46,13 +46,14 @@ package: setup
 # crashes to $(FUZZ_BUILD)/crashes/.
 fuzz:
 	@tools/setup.sh fuzz
-	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DPING_FUZZ=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@mkdir -p $(FUZZ_BUILD)/crashes
 	@for t in $(FUZZ_TARGETS); do \
 		mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
 		echo "== $$t, $(FUZZ_SECONDS) s"; \
-		$(FUZZ_BUILD)/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+		$(FUZZ_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 			-artifact_prefix=$(FUZZ_BUILD)/crashes/$$t- $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t \
 			|| exit 1; \
 	done

@@ -1,7 +1,7 @@
 // leadingNumber on any text: a finite number, or the overflow failure.
 
+#include "form/number_input.h"
 #include "report/failure.h"
-#include "report/numbers.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
 // localeNumber on any text: a finite number from a text with a digit, or the
 // type mismatch failure.
 
+#include "form/number_input.h"
 #include "report/failure.h"
-#include "report/numbers.h"
 
 #include <QString>
 

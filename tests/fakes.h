@@ -1,9 +1,10 @@
 #pragma once
 
+#include "form/frm_ping.h"
 #include "platform/icmp_helper.h"
+#include "platform/settings_store_linux.h"
 #include "platform/socket_library.h"
 #include "platform/window_system.h"
-#include "ui/frm_ping.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -82,6 +83,7 @@ public:
         ++opened;
         return createFails ? kInvalidHandle : 7;
     }
+    std::string openFailure() const override { return "ICMP is not permitted.\r\n"; }
     uint32_t IcmpSendEcho(Handle handle, uint32_t destination, const void*, uint16_t size,
                           const EchoOptions* options, void* replyBuffer, uint32_t replySize,
                           uint32_t timeoutMs) override {
@@ -170,7 +172,8 @@ struct FakeForm {
     ScriptedWindowSystem ui;
     ScriptedIcmp icmp;
     FakeSocketLibrary winsock;
-    FrmPing form{{ui, icmp, winsock, folder.path()}};
+    LinuxSettingsStore settings{folder.path(), {}, {}};
+    FrmPing form{{ui, icmp, winsock, settings}};
 
     QString settingsPath() const { return folder.filePath(QStringLiteral("Settings.inf")); }
     const QString& text() const { return form.txtStatus.text(); }

@@ -1,8 +1,8 @@
 // Hostile texts in the three boxes, each through a whole run with its decided
 // outcome: none crashes, hangs or changes what the user typed.
 
+#include "form/number_input.h"
 #include "netns.h"
-#include "report/numbers.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,8 @@
 
 #include "fakes.h"
 #include "platform/icmp_linux.h"
-#include "platform/icmp_packet.h"
+#include "platform/icmp_packet_linux.h"
+#include "platform/settings_store_linux.h"
 #include "platform/socket_library_linux.h"
 
 #include <gtest/gtest.h>
@@ -102,7 +103,8 @@ struct RealForm {
     ScriptedWindowSystem ui;
     std::unique_ptr<LinuxIcmpHelper> icmp;
     LinuxSocketLibrary winsock;
-    FrmPing form{{ui, *icmp, winsock, {}}};
+    LinuxSettingsStore settings{{}, {}, {}};
+    FrmPing form{{ui, *icmp, winsock, settings}};
 };
 
 inline std::vector<uint8_t> icmpMessage(uint8_t type, uint16_t id, uint16_t seq,

@@ -280,8 +280,7 @@ TEST(GetRCode, shouldOfferAbortRetryAndIgnoreWhenTheTotalOverflows) {
         EXPECT_EQ(r.ui.boxes[0].prompt,
                   QStringLiteral("Error 6: Overflow: the number does not fit its variable\r\n"
                                  "in GetRCode\r\nThe error occured at line: 0"));
-        EXPECT_EQ(r.ui.boxes[0].style,
-                  MsgBox::AbortRetryIgnore | MsgBox::Critical | MsgBox::DefaultButton1);
+        EXPECT_EQ(r.ui.boxes[0].style, MsgBox::AbortRetryIgnore | MsgBox::Critical);
         EXPECT_EQ(r.ui.boxes[0].title, QStringLiteral("Error"));
         EXPECT_EQ(r.ui.pointerResets, c.answers.back() == MsgBox::Abort ? 1 : 0);
     }

@@ -1,6 +1,4 @@
 #include "fakes.h"
-#include "platform/profile_file.h"
-#include "platform/settings_folder.h"
 
 #include <QDir>
 
@@ -21,8 +19,9 @@ using namespace std::string_literals;
 
 std::string readProfile(const std::string& path, const char* key = "hostname") {
     char buffer[1024];
-    const uint32_t n =
-        GetPrivateProfileStringA("settings", key, "dflt", buffer, sizeof buffer, path.c_str());
+    LinuxSettingsStore store({}, {}, {});
+    const uint32_t n = store.GetPrivateProfileStringA("settings", key, "dflt", buffer,
+                                                      sizeof buffer, path.c_str());
     EXPECT_EQ(buffer[n], '\0');
     return std::string(buffer, n);
 }
@@ -84,38 +83,15 @@ TEST(ProfileFile, shouldGiveTheDefaultForAnythingButARegularFile) {
         EXPECT_EQ(readProfile(folder + "/" + name), "dflt") << name;
     }
     char buffer[8];
-    EXPECT_EQ(
-        GetPrivateProfileStringA("s", "k", "longer default", buffer, sizeof buffer, "/nonexistent"),
-        7u);
+    LinuxSettingsStore store({}, {}, {});
+    EXPECT_EQ(store.GetPrivateProfileStringA("s", "k", "longer default", buffer, sizeof buffer,
+                                             "/nonexistent"),
+              7u);
     EXPECT_STREQ(buffer, "longer ");
 }
 
-TEST(chooseSettingsFolder, shouldKeepAWritableProgramFolderElseTakeTheUsersConfigFolder) {
-    const QTemporaryDir writable;
-    const QString missing = QStringLiteral("/nonexistent/folder");
-    const struct {
-        const char* name;
-        QString program;
-        QString xdgConfigHome;
-        QString home;
-        QString folder;
-        bool makeAtSave;
-    } cases[] = {
-        {"writable", writable.path(), "/x", "/h", writable.path(), false},
-        {"XDG_CONFIG_HOME", missing, "/x", "/h", "/x/sondrel-ping", true},
-        {"no XDG_CONFIG_HOME", missing, "", "/h", "/h/.config/sondrel-ping", true},
-        {"a relative one is ignored", missing, "x", "/h", "/h/.config/sondrel-ping", true},
-        {"no usable home either", missing, "", "h", missing, false},
-    };
-    for (const auto& c : cases) {
-        const SettingsFolder chosen = chooseSettingsFolder(c.program, c.xdgConfigHome, c.home);
-        EXPECT_EQ(chosen.path, c.folder) << c.name;
-        EXPECT_EQ(chosen.makeAtSave, c.makeAtSave) << c.name;
-    }
-}
-
 // As under /usr, where even root may not write once the capabilities are dropped.
-TEST(chooseSettingsFolder, shouldTakeTheUsersConfigFolderWhereTheProgramFolderIsReadOnly) {
+TEST(LinuxSettingsStore, shouldTakeTheUsersConfigFolderWhereTheProgramFolderIsReadOnly) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root for a read-only bind mount in a private mount namespace";
     }
@@ -130,8 +106,8 @@ TEST(chooseSettingsFolder, shouldTakeTheUsersConfigFolderWhereTheProgramFolderIs
                       nullptr) != 0) {
                 std::_Exit(2);
             }
-            const SettingsFolder chosen = chooseSettingsFolder(program.path(), "", "/h");
-            std::_Exit(chosen.path == "/h/.config/sondrel-ping" && chosen.makeAtSave ? 0 : 1);
+            const LinuxSettingsStore chosen(program.path(), "", "/h");
+            std::_Exit(chosen.writePath() == "/h/.config/sondrel-ping/Settings.inf" ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
 }
@@ -188,11 +164,12 @@ TEST(ComdSave, shouldWriteFourLinesThatReadBackTheSame) {
     };
     for (const auto& c : cases) {
         const QTemporaryDir home;
-        const SettingsFolder config{home.filePath(QStringLiteral(".config/sondrel-ping")), true};
+        const QString config = home.filePath(QStringLiteral(".config/sondrel-ping"));
+        LinuxSettingsStore store(QStringLiteral("/nonexistent"), {}, home.path());
         ScriptedWindowSystem ui;
         ScriptedIcmp icmp;
         FakeSocketLibrary winsock;
-        FrmPing saved({ui, icmp, winsock, config});
+        FrmPing saved({ui, icmp, winsock, store});
         saved.Host.setText(c.host);
         saved.lblPingTimes.setText(c.times);
         saved.lblPacketSize.setText(c.bytes);
@@ -201,12 +178,12 @@ TEST(ComdSave, shouldWriteFourLinesThatReadBackTheSame) {
         EXPECT_EQ(ui.boxes[0].prompt, QStringLiteral(u"已经保存参数"));
         EXPECT_EQ(ui.boxes[0].title, QStringLiteral(u"提示"));
         EXPECT_EQ(ui.boxes[0].style, MsgBox::OkOnly);
-        EXPECT_EQ(readFile(config.path + QStringLiteral("/Settings.inf")),
+        EXPECT_EQ(readFile(config + QStringLiteral("/Settings.inf")),
                   (QStringLiteral("[settings]\r\nhostname=%1\r\ntimes=%2\r\nbytes=%3\r\n")
                        .arg(c.host, c.times, c.bytes))
                       .toUtf8());
 
-        FrmPing loaded({ui, icmp, winsock, config});
+        FrmPing loaded({ui, icmp, winsock, store});
         loaded.Form_Load();
         EXPECT_EQ(loaded.Host.text(), c.host);
         EXPECT_EQ(loaded.lblPingTimes.text(), c.times);
@@ -216,37 +193,32 @@ TEST(ComdSave, shouldWriteFourLinesThatReadBackTheSame) {
 
 // Root may write anything: as nobody, permissions count.
 TEST(ComdSave, shouldSayWhereAndWhyASaveFailedAndNeverConfirmIt) {
-    for (const bool unwritable : {false, true}) {
-        const QTemporaryDir dir;
-        const QString folder = unwritable ? dir.path() : dir.filePath(QStringLiteral("missing"));
-        const QString path = folder + QStringLiteral("/Settings.inf");
-        const QByteArray earlier = "[settings]\r\nhostname=earlier\r\n";
-        if (unwritable) {
-            writeFile(path, earlier);
-            QFile::setPermissions(
-                folder, QFile::ReadOther | QFile::ExeOther | QFile::ReadOwner | QFile::ExeOwner);
-        }
-        ScriptedWindowSystem ui;
-        ScriptedIcmp icmp;
-        FakeSocketLibrary winsock;
-        FrmPing form({ui, icmp, winsock, folder});
-        const bool nobody = unwritable && geteuid() == 0;
-        if (nobody) {
-            setfsuid(65534);
-        }
-        form.ComdSave_Click();
-        if (nobody) {
-            setfsuid(0);
-        }
-        ASSERT_EQ(ui.boxes.size(), 1u);
-        EXPECT_TRUE(ui.boxes[0].prompt.contains(path));
-        EXPECT_TRUE(ui.boxes[0].prompt.endsWith(
-            QString::fromLatin1(unwritable ? "Permission denied" : "No such file or directory")));
-        EXPECT_EQ(ui.boxes[0].style, MsgBox::OkOnly | MsgBox::Critical);
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-                  unwritable ? QStringList{QStringLiteral("Settings.inf")} : QStringList());
-        EXPECT_EQ(readFile(path), unwritable ? earlier : QByteArray("(none)"));
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Settings.inf"));
+    const QByteArray earlier = "[settings]\r\nhostname=earlier\r\n";
+    writeFile(path, earlier);
+    QFile::setPermissions(dir.path(),
+                          QFile::ReadOther | QFile::ExeOther | QFile::ReadOwner | QFile::ExeOwner);
+    ScriptedWindowSystem ui;
+    ScriptedIcmp icmp;
+    FakeSocketLibrary winsock;
+    LinuxSettingsStore store(dir.path(), {}, {});
+    FrmPing form({ui, icmp, winsock, store});
+    const bool nobody = geteuid() == 0;
+    if (nobody) {
+        setfsuid(65534);
     }
+    form.ComdSave_Click();
+    if (nobody) {
+        setfsuid(0);
+    }
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_TRUE(ui.boxes[0].prompt.contains(path));
+    EXPECT_TRUE(ui.boxes[0].prompt.endsWith(QStringLiteral("Permission denied")));
+    EXPECT_EQ(ui.boxes[0].style, MsgBox::OkOnly | MsgBox::Critical);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList{QStringLiteral("Settings.inf")});
+    EXPECT_EQ(readFile(path), earlier);
 }
 
 TEST(ComdSave, shouldKeepTheEarlierFileWhenTheDiskIsFull) {

@@ -1,6 +1,6 @@
-#include "ui/window.h"
+#include "gui/window.h"
 #include "fakes.h"
-#include "ui/ico_icon.h"
+#include "gui/ico_icon.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,5 +1,5 @@
 #include "fakes.h"
-#include "platform/qt_window_system.h"
+#include "gui/qt_window_system.h"
 #include "platform/socket_library_linux.h"
 
 #include <QProcess>
@@ -73,7 +73,8 @@ TEST(FormLoad, shouldEndTheProgramBeforeTheWindowIsShownWhenTheLibraryIsRefused)
             QtWindowSystem ui;
             ScriptedIcmp icmp;
             LinuxSocketLibrary winsock({0x0202, 100, 10091});
-            FrmPing form({ui, icmp, winsock, QString()});
+            LinuxSettingsStore settings({}, {}, {});
+            FrmPing form({ui, icmp, winsock, settings});
             NeverShown window;
             form.bind(&window);
             form.Form_Load();

@@ -4,7 +4,7 @@
 # Needs xvfb, xauth, openbox, xdotool and imagemagick.
 # Usage: tools/screenshot.sh [path/to/sondrel-ping] [out.png]
 set -eu
-program=$(realpath "${1:-build/src/sondrel-ping}")
+program=$(realpath "${1:-build/bin/sondrel-ping}")
 out=$(realpath "${2:-docs/screenshot.png}")
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT

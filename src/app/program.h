@@ -1,10 +1,11 @@
 #pragma once
 
+#include "form/frm_ping.h"
+#include "gui/qt_window_system.h"
+#include "gui/window.h"
 #include "platform/icmp_linux.h"
-#include "platform/qt_window_system.h"
+#include "platform/settings_store_linux.h"
 #include "platform/socket_library_linux.h"
-#include "ui/frm_ping.h"
-#include "ui/window.h"
 
 // The program's parts, wired together: the window on the real platform layer.
 // Make it after the QApplication; then Form_Load starts it.
@@ -15,6 +16,7 @@ struct Program {
     QtWindowSystem windowSystem;
     LinuxIcmpHelper icmp;
     LinuxSocketLibrary winsock;
+    LinuxSettingsStore settings;
     FrmPing form;
     FormWindow window;
 };

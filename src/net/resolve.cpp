@@ -1,9 +1,9 @@
 // Turning the host text into the destination address.
 
+#include "form/frm_ping.h"
 #include "net/host_name.h"
 #include "report/failure.h"
 #include "report/procedure.h"
-#include "ui/frm_ping.h"
 
 #include <cstring>
 

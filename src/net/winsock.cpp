@@ -1,7 +1,7 @@
 // Starting, checking and stopping the socket library.
 
+#include "form/frm_ping.h"
 #include "report/procedure.h"
-#include "ui/frm_ping.h"
 
 namespace {
 

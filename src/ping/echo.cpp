@@ -1,19 +1,12 @@
 // The echo exchange with the ICMP helper.
 
-#include "report/numbers.h"
+#include "form/frm_ping.h"
+#include "report/checked.h"
 #include "report/procedure.h"
-#include "ui/frm_ping.h"
 
 namespace {
 
 constexpr uint32_t kEchoTimeoutMs = 2700;
-
-// Without this line a machine that grants no ICMP socket would show nothing
-// but timeouts.
-const QString kIcmpNotPermitted = QStringLiteral(
-    "ICMP is not permitted for this program: grant it with 'setcap cap_net_raw+p' on the "
-    "program file, or allow ping sockets for your group with the sysctl "
-    "net.ipv4.ping_group_range.\r\n");
 
 QString dottedAddress(const uint8_t (&address)[4]) {
     return QString::number(address[0]) + u'.' + QString::number(address[1]) + u'.' +
@@ -25,8 +18,10 @@ QString dottedAddress(const uint8_t (&address)[4]) {
 void FrmPing::vbIcmpCreateFile() {
     Procedure::report(ui_, u"in vbIcmpCreateFile").run([&](Procedure& s) {
         s([&] { IcmpHandle = icmp_.IcmpCreateFile(); });
+        // Without a word why, a machine that grants no ICMP socket would show
+        // nothing but time-outs.
         if (s.test([&] { return IcmpHandle == IcmpHelper::kInvalidHandle; })) {
-            s([&] { appendStatus(kIcmpNotPermitted); });
+            s([&] { appendStatus(QString::fromStdString(icmp_.openFailure())); });
             s([&] { NetErrorFlag = 1; });
         }
     });

@@ -1,8 +1,8 @@
 // The text written for each reply.
 
-#include "report/numbers.h"
+#include "form/frm_ping.h"
+#include "report/checked.h"
 #include "report/procedure.h"
-#include "ui/frm_ping.h"
 
 namespace {
 
@@ -11,31 +11,32 @@ struct StatusRow {
     const char* text;
 };
 
-// Compared in this order; the misspellings are the program's own.
+// Compared in this order; the misspellings are the program's own. Transit
+// TTL expiry has no text.
 constexpr StatusRow kStatusTexts[] = {
-    {0, "Success"},
-    {11001, "Buffer too Small"},
-    {11002, "Destination Unreahable"},
-    {11003, "Destination Host Not Reachable"},
-    {11004, "Destination Protocol Not Reachable"},
-    {11005, "Destination Port Not Reachable"},
-    {11006, "No Resources Available"},
-    {11007, "Bad Option"},
-    {11008, "Hardware Error"},
-    {11009, "Packet too Big"},
-    {11010, "Requested Timed Out"},
-    {11011, "Bad Request"},
-    {11012, "Bad Route"},
-    {11014, "TTL Exprd Reassemb"},
-    {11015, "Parameter Problem"},
-    {11016, "Source Quench"},
-    {11017, "Option too Big"},
-    {11018, "Bad Destination"},
-    {11019, "Address Deleted"},
-    {11020, "Spec MTU Change"},
-    {11021, "MTU Change"},
-    {11022, "Unload"},
-    {11050, "General Failure"},
+    {IpStatus::Success, "Success"},
+    {IpStatus::BufferTooSmall, "Buffer too Small"},
+    {IpStatus::DestNetUnreachable, "Destination Unreahable"},
+    {IpStatus::DestHostUnreachable, "Destination Host Not Reachable"},
+    {IpStatus::DestProtUnreachable, "Destination Protocol Not Reachable"},
+    {IpStatus::DestPortUnreachable, "Destination Port Not Reachable"},
+    {IpStatus::NoResources, "No Resources Available"},
+    {IpStatus::BadOption, "Bad Option"},
+    {IpStatus::HardwareError, "Hardware Error"},
+    {IpStatus::PacketTooBig, "Packet too Big"},
+    {IpStatus::RequestTimedOut, "Requested Timed Out"},
+    {IpStatus::BadRequest, "Bad Request"},
+    {IpStatus::BadRoute, "Bad Route"},
+    {IpStatus::TtlExpiredReassembly, "TTL Exprd Reassemb"},
+    {IpStatus::ParameterProblem, "Parameter Problem"},
+    {IpStatus::SourceQuench, "Source Quench"},
+    {IpStatus::OptionTooBig, "Option too Big"},
+    {IpStatus::BadDestination, "Bad Destination"},
+    {IpStatus::AddressDeleted, "Address Deleted"},
+    {IpStatus::SpecificMtuChange, "Spec MTU Change"},
+    {IpStatus::MtuChange, "MTU Change"},
+    {IpStatus::Unload, "Unload"},
+    {IpStatus::GeneralFailure, "General Failure"},
 };
 
 const QString kSuccess = QStringLiteral("Success");

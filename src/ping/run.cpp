@@ -1,9 +1,10 @@
 // The run that the start/stop button drives.
 
+#include "form/frm_ping.h"
+#include "form/number_input.h"
 #include "net/host_name.h"
-#include "report/numbers.h"
+#include "report/checked.h"
 #include "report/procedure.h"
-#include "ui/frm_ping.h"
 
 namespace {
 

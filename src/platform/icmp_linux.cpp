@@ -1,6 +1,6 @@
 #include "platform/icmp_linux.h"
 
-#include "platform/icmp_packet.h"
+#include "platform/icmp_packet_linux.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -18,6 +18,7 @@
 #include <optional>
 #include <random>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace icmp {
@@ -308,6 +309,16 @@ IcmpHelper::Handle LinuxIcmpHelper::IcmpCreateFile() {
     const uint16_t id = socket->datagram ? 0 : nextRawId_++;
     handles_.emplace(handle, Echoer{std::move(socket), id});
     return handle;
+}
+
+std::string LinuxIcmpHelper::openFailure() const {
+    if (lastOpenError_ == EACCES || lastOpenError_ == EPERM) {
+        return "ICMP is not permitted for this program: grant it with 'setcap cap_net_raw+p' on "
+               "the program file, or allow ping sockets for your group with the sysctl "
+               "net.ipv4.ping_group_range.\r\n";
+    }
+    return "No ICMP socket could be opened: " + std::string(std::strerror(lastOpenError_)) +
+           ".\r\n";
 }
 
 bool LinuxIcmpHelper::IcmpCloseHandle(Handle handle) {

@@ -2,47 +2,11 @@
 
 #include "platform/locale_codec.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QString>
 
 #include <algorithm>
-#include <cstring>
-#include <optional>
-#include <string>
-#include <string_view>
 
 namespace {
-
-constexpr size_t kReadLimit = 1 << 20;
-
-// A FIFO, a device or a folder is no settings file: never block on it or read
-// it without bound.
-std::optional<std::string> readRegularFile(const char* path) {
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    struct stat info {};
-    std::optional<std::string> content;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        std::string bytes(std::min<size_t>(static_cast<size_t>(info.st_size), kReadLimit), '\0');
-        size_t got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<size_t>(n);
-        }
-        bytes.resize(got);
-        content = std::move(bytes);
-    }
-    close(fd);
-    return content;
-}
 
 std::string_view trimBlanks(std::string_view text) {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
@@ -101,21 +65,4 @@ std::optional<std::string_view> findProfileValue(std::string_view content, std::
         }
     }
     return std::nullopt;
-}
-
-uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
-                                  char* buffer, uint32_t size, const char* file) {
-    if (size == 0) {
-        return 0;
-    }
-    const std::optional<std::string> content = readRegularFile(file);
-    std::optional<std::string_view> value;
-    if (content) {
-        value = findProfileValue(*content, section, key);
-    }
-    const std::string_view chosen = value ? *value : std::string_view(defaultValue);
-    const size_t count = std::min<size_t>(chosen.size(), size - 1);
-    std::memcpy(buffer, chosen.data(), count);
-    buffer[count] = '\0';
-    return static_cast<uint32_t>(count);
 }

@@ -8,7 +8,6 @@ inline constexpr int OkOnly = 0;
 inline constexpr int AbortRetryIgnore = 2;
 inline constexpr int Critical = 16;
 inline constexpr int Information = 64;
-inline constexpr int DefaultButton1 = 0;
 
 inline constexpr int Ok = 1;
 inline constexpr int Abort = 3;
@@ -25,7 +24,8 @@ public:
     // Lets the message loop handle every message that is waiting.
     virtual void yield() = 0;
 
-    // A modal, application-wide message box; returns the button chosen.
+    // A modal, application-wide message box; returns the button chosen. The
+    // first button is the default.
     virtual int messageBox(const QString& prompt, int style, const QString& title) = 0;
 
     // Puts the application-wide mouse pointer back to the default.

@@ -1,5 +1,8 @@
 #include "report/failure.h"
 
+#include <cstddef>
+#include <iterator>
+
 namespace {
 
 struct KindRow {
@@ -8,6 +11,7 @@ struct KindRow {
     const char* description;
 };
 
+// In the order of FailureKind.
 constexpr KindRow kKinds[] = {
     {FailureKind::InvalidArgument, 5, "Invalid argument"},
     {FailureKind::Overflow, 6, "Overflow: the number does not fit its variable"},
@@ -15,15 +19,21 @@ constexpr KindRow kKinds[] = {
     {FailureKind::TypeMismatch, 13, "Type mismatch: the text is not a number"},
 };
 
+consteval bool inKindOrder() {
+    for (std::size_t i = 0; i < std::size(kKinds); ++i) {
+        if (static_cast<std::size_t>(kKinds[i].kind) != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(inKindOrder());
+
 }  // namespace
 
 ProcedureFailure failureOf(FailureKind kind) {
-    for (const KindRow& row : kKinds) {
-        if (row.kind == kind) {
-            return {row.number, QString::fromLatin1(row.description), 0};
-        }
-    }
-    return {0, QString(), 0};
+    const KindRow& row = kKinds[static_cast<std::size_t>(kind)];
+    return {row.number, QString::fromLatin1(row.description), 0};
 }
 
 void raise(FailureKind kind) {

@@ -9,8 +9,7 @@ QString procedureErrorText(QStringView label, const ProcedureFailure& failure) {
 
 int ReportProcedureError(WindowSystem& ws, QStringView label, const ProcedureFailure& failure) {
     return ws.messageBox(procedureErrorText(label, failure),
-                         MsgBox::AbortRetryIgnore | MsgBox::Critical | MsgBox::DefaultButton1,
-                         QStringLiteral("Error"));
+                         MsgBox::AbortRetryIgnore | MsgBox::Critical, QStringLiteral("Error"));
 }
 
 bool Procedure::answer(const ProcedureFailure& failure) {

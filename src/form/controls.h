@@ -3,9 +3,21 @@
 #include <QString>
 #include <QStringView>
 
+#include <cstdint>
+
 // The controls as the procedures see them. Each keeps its exact state (a
 // box's text with CR LF as written) and mirrors every change to a view,
 // which is the widget in the program and nothing in most tests.
+
+// Key codes and modifier bits as a key-down handler receives them.
+namespace KeyCode {
+inline constexpr int16_t Return = 13;
+}
+namespace ShiftState {
+inline constexpr int16_t Shift = 1;
+inline constexpr int16_t Ctrl = 2;
+inline constexpr int16_t Alt = 4;
+}  // namespace ShiftState
 
 class TextBoxView {
 public:

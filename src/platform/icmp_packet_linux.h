@@ -15,7 +15,6 @@ namespace icmp {
 inline constexpr uint8_t kEchoReply = 0;
 inline constexpr uint8_t kDestUnreachable = 3;
 inline constexpr uint8_t kSourceQuench = 4;
-inline constexpr uint8_t kRedirect = 5;
 inline constexpr uint8_t kEchoRequest = 8;
 inline constexpr uint8_t kTimeExceeded = 11;
 inline constexpr uint8_t kParameterProblem = 12;
@@ -46,8 +45,6 @@ struct Reply {
 struct Error {
     uint32_t sender = 0;  // 0: unknown
     uint8_t ttl = 0;      // 0: unknown
-    uint8_t type = 0;
-    uint8_t code = 0;
     int32_t status = 0;
     uint32_t destination = 0;  // of the echo request it reports on
     uint16_t id = 0;

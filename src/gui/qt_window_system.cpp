@@ -1,4 +1,4 @@
-#include "platform/qt_window_system.h"
+#include "gui/qt_window_system.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,22 +1,22 @@
 #pragma once
 
-#include "ping/blank_text.h"
-#include "ping/echo_records.h"
+#include "form/blank_text.h"
+#include "form/controls.h"
+#include "form/layout.h"
 #include "platform/icmp_helper.h"
-#include "platform/settings_folder.h"
+#include "platform/settings_store.h"
 #include "platform/socket_library.h"
 #include "platform/window_system.h"
-#include "ui/controls.h"
-#include "ui/layout.h"
 
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 
 // The one window: its controls, the state its procedures share, and every
 // procedure. The members are defined in the folder of their subsystem:
 // ping/ (the run, the echo exchange, the reply text), net/ (the socket
-// library and the lookup), ui/ (layout, input, start-up, settings).
+// library and the lookup), form/ (input, start-up, settings).
 //
 // The state is public on purpose: like the controls, it is the window's,
 // and the procedures talk through it.
@@ -26,7 +26,7 @@ public:
         WindowSystem& ui;
         IcmpHelper& icmp;
         SocketLibrary& winsock;
-        SettingsFolder settingsFolder;
+        SettingsStore& settings;
     };
 
     // The exit status when the socket library is refused at a check.
@@ -119,12 +119,11 @@ private:
     // Every blank removed, also the full-width one; written back even when
     // nothing changed.
     static void removeBlanks(TextBox& box);
-    QString settingsFile() const;
 
     WindowSystem& ui_;
     IcmpHelper& icmp_;
     SocketLibrary& winsock_;
-    const SettingsFolder settingsFolder_;
+    SettingsStore& settings_;
     WindowView* window_ = nullptr;
     bool closed_ = false;
     // A run is under way: a start clicked meanwhile waits until it returned,
@@ -132,3 +131,52 @@ private:
     bool running_ = false;
     bool startDeferred_ = false;
 };
+
+// The controls of the layout table that the form keeps, each with its member
+// and the handler of its one event besides the keys: a button's click, a
+// box's loss of the focus.
+struct FormControl {
+    std::size_t layout;  // its row of kControls
+    TextBox FrmPing::*box = nullptr;
+    CommandButton FrmPing::*button = nullptr;
+    void (*handler)(FrmPing&) = nullptr;
+};
+
+inline constexpr FormControl kFormControls[] = {
+    {controlIndex("ComdSave"), nullptr, &FrmPing::ComdSave, [](FrmPing& f) { f.ComdSave_Click(); }},
+    {controlIndex("cmdClose"), nullptr, &FrmPing::cmdClose, [](FrmPing& f) { f.cmdClose_Click(); }},
+    {controlIndex("Host"), &FrmPing::Host, nullptr, [](FrmPing& f) { f.Host_LostFocus(); }},
+    {controlIndex("cmdPing"), nullptr, &FrmPing::cmdPing, [](FrmPing& f) { f.cmdPing_Click(); }},
+    {controlIndex("lblPingTimes"), &FrmPing::lblPingTimes, nullptr,
+     [](FrmPing& f) { f.lblPingTimes_LostFocus(); }},
+    {controlIndex("lblPacketSize"), &FrmPing::lblPacketSize, nullptr,
+     [](FrmPing& f) { f.lblPacketSize_LostFocus(); }},
+    {controlIndex("txtStatus"), &FrmPing::txtStatus, nullptr, nullptr},
+};
+
+// Every control that is neither a frame nor a label is kept once, by a
+// member of its kind.
+consteval bool formControlsMatchLayout() {
+    std::size_t kept = 0;
+    for (const ControlLayout& c : kControls) {
+        kept += c.kind != ControlKind::Frame && c.kind != ControlKind::Label;
+    }
+    if (kept != std::size(kFormControls)) {
+        return false;
+    }
+    for (const FormControl& f : kFormControls) {
+        const ControlKind kind = kControls[f.layout].kind;
+        const bool box = kind == ControlKind::TextBox || kind == ControlKind::MultiLineTextBox;
+        if ((f.box != nullptr) != box ||
+            (f.button != nullptr) != (kind == ControlKind::CommandButton)) {
+            return false;
+        }
+        for (const FormControl& g : kFormControls) {
+            if (&g != &f && g.layout == f.layout) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(formControlsMatchLayout());

@@ -1,10 +1,10 @@
-#include "ui/frm_ping.h"
+#include "form/frm_ping.h"
 
 FrmPing::FrmPing(Services services)
     : ui_(services.ui),
       icmp_(services.icmp),
       winsock_(services.winsock),
-      settingsFolder_(std::move(services.settingsFolder)) {}
+      settings_(services.settings) {}
 
 void FrmPing::Form_Resize() {
     // The layout is fixed: nothing moves whatever the window's size.

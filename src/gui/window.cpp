@@ -1,8 +1,8 @@
-#include "ui/window.h"
+#include "gui/window.h"
 
-#include "ui/frm_ping.h"
-#include "ui/ico_icon.h"
-#include "ui/layout.h"
+#include "form/frm_ping.h"
+#include "form/layout.h"
+#include "gui/ico_icon.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -21,8 +21,9 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <map>
-#include <string>
+#include <array>
+#include <iterator>
+#include <vector>
 
 namespace {
 
@@ -169,11 +170,48 @@ protected:
 }  // namespace
 
 struct FormWindow::Views {
-    std::map<std::string, QWidget*> widgets;
+    std::array<QWidget*, std::size(kControls)> widgets{};
     std::vector<std::unique_ptr<TextBoxView>> boxes;
     std::vector<std::unique_ptr<ButtonView>> buttons;
     StatusView* status = nullptr;
 };
+
+namespace {
+
+QWidget* makeWidget(const ControlLayout& c, QWidget* parent) {
+    switch (c.kind) {
+        case ControlKind::Frame: {
+            auto* frame = new QFrame(parent);
+            frame->setFrameStyle(QFrame::Box | QFrame::Sunken);  // etched, without a title
+            return frame;
+        }
+        case ControlKind::CommandButton:
+            return new CommandButtonWidget(parent);
+        case ControlKind::TextBox:
+            return new QLineEdit(parent);
+        case ControlKind::MultiLineTextBox: {
+            auto* edit = new QPlainTextEdit(parent);
+            edit->setReadOnly(true);
+            edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+            edit->setFocusPolicy(Qt::StrongFocus);
+            edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+            edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            return edit;
+        }
+        case ControlKind::Label: {
+            auto* label = new QLabel(caption(c), parent);
+            label->setAutoFillBackground(true);
+            QPalette palette = label->palette();
+            palette.setColor(QPalette::Window, QColor(kInactiveBorder));
+            label->setPalette(palette);
+            return label;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Views>()) {
     // The resources live in a static library, which the linker would drop.
@@ -195,66 +233,11 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
                 kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
     setFixedSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
 
-    const std::map<std::string, TextBox*> textBoxes = {{"Host", &form.Host},
-                                                       {"lblPingTimes", &form.lblPingTimes},
-                                                       {"lblPacketSize", &form.lblPacketSize},
-                                                       {"txtStatus", &form.txtStatus}};
-    const std::map<std::string, CommandButton*> buttons = {
-        {"ComdSave", &form.ComdSave}, {"cmdClose", &form.cmdClose}, {"cmdPing", &form.cmdPing}};
-
-    for (const ControlLayout& c : kControls) {
-        QWidget* parent = *c.container == '\0' ? this : views_->widgets.at(c.container);
-        QWidget* widget = nullptr;
-        switch (c.kind) {
-            case ControlKind::Frame: {
-                auto* frame = new QFrame(parent);
-                frame->setFrameStyle(QFrame::Box | QFrame::Sunken);  // etched, without a title
-                widget = frame;
-                break;
-            }
-            case ControlKind::CommandButton: {
-                auto* button = new CommandButtonWidget(parent);
-                views_->buttons.push_back(std::make_unique<PushButtonView>(button));
-                buttons.at(c.name)->bind(views_->buttons.back().get());
-                widget = button;
-                break;
-            }
-            case ControlKind::TextBox: {
-                auto* edit = new QLineEdit(parent);
-                TextBox* box = textBoxes.at(c.name);
-                QObject::connect(edit, &QLineEdit::textEdited, edit,
-                                 [box](const QString& text) { box->edited(text); });
-                views_->boxes.push_back(std::make_unique<LineEditView>(edit));
-                box->bind(views_->boxes.back().get());
-                widget = edit;
-                break;
-            }
-            case ControlKind::MultiLineTextBox: {
-                auto* edit = new QPlainTextEdit(parent);
-                edit->setReadOnly(true);
-                edit->setTextInteractionFlags(Qt::TextSelectableByMouse |
-                                              Qt::TextSelectableByKeyboard);
-                edit->setFocusPolicy(Qt::StrongFocus);
-                edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-                edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-                edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-                auto status = std::make_unique<StatusView>(edit);
-                views_->status = status.get();
-                textBoxes.at(c.name)->bind(status.get());
-                views_->boxes.push_back(std::move(status));
-                widget = edit;
-                break;
-            }
-            case ControlKind::Label: {
-                auto* label = new QLabel(caption(c), parent);
-                label->setAutoFillBackground(true);
-                QPalette palette = label->palette();
-                palette.setColor(QPalette::Window, QColor(kInactiveBorder));
-                label->setPalette(palette);
-                widget = label;
-                break;
-            }
-        }
+    auto& widgets = views_->widgets;
+    for (std::size_t i = 0; i < std::size(kControls); ++i) {
+        const ControlLayout& c = kControls[i];
+        QWidget* parent = *c.container == '\0' ? this : widgets[controlIndex(c.container)];
+        QWidget* widget = makeWidget(c, parent);
         QRect geometry = pixels(c);
         if (c.kind == ControlKind::Label) {
             // Sized to the caption in the font at hand, from the same corner.
@@ -264,52 +247,64 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
         }
         widget->setGeometry(geometry);
         widget->setObjectName(QString::fromLatin1(c.name));
-        views_->widgets[c.name] = widget;
+        widgets[i] = widget;
+    }
+
+    for (const FormControl& f : kFormControls) {
+        QWidget* widget = widgets[f.layout];
+        if (f.button != nullptr) {
+            auto* button = static_cast<QPushButton*>(widget);
+            views_->buttons.push_back(std::make_unique<PushButtonView>(button));
+            (form_.*f.button).bind(views_->buttons.back().get());
+            QObject::connect(button, &QPushButton::clicked, this, [this, &f] { f.handler(form_); });
+        } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
+            TextBox* box = &(form_.*f.box);
+            QObject::connect(line, &QLineEdit::textEdited, line,
+                             [box](const QString& text) { box->edited(text); });
+            views_->boxes.push_back(std::make_unique<LineEditView>(line));
+            box->bind(views_->boxes.back().get());
+            line->installEventFilter(this);
+        } else {
+            auto status = std::make_unique<StatusView>(static_cast<QPlainTextEdit*>(widget));
+            views_->status = status.get();
+            (form_.*f.box).bind(status.get());
+            views_->boxes.push_back(std::move(status));
+        }
     }
 
     // Tab order by tab index, over the controls that take the focus.
-    std::vector<const ControlLayout*> order;
-    for (const ControlLayout& c : kControls) {
-        if (c.kind != ControlKind::Frame && c.kind != ControlKind::Label) {
-            order.push_back(&c);
-        }
+    std::vector<std::size_t> order;
+    for (const FormControl& f : kFormControls) {
+        order.push_back(f.layout);
     }
-    std::sort(order.begin(), order.end(), [](const ControlLayout* a, const ControlLayout* b) {
-        return a->tabIndex < b->tabIndex;
+    std::sort(order.begin(), order.end(), [](std::size_t a, std::size_t b) {
+        return kControls[a].tabIndex < kControls[b].tabIndex;
     });
     for (size_t i = 1; i < order.size(); ++i) {
-        setTabOrder(control(order[i - 1]->name), control(order[i]->name));
+        setTabOrder(widgets[order[i - 1]], widgets[order[i]]);
     }
 
-    auto* ping = static_cast<QPushButton*>(control("cmdPing"));
-    QObject::connect(ping, &QPushButton::clicked, this, [this] { form_.cmdPing_Click(); });
-    QObject::connect(static_cast<QPushButton*>(control("cmdClose")), &QPushButton::clicked, this,
-                     [this] { form_.cmdClose_Click(); });
-    QObject::connect(static_cast<QPushButton*>(control("ComdSave")), &QPushButton::clicked, this,
-                     [this] { form_.ComdSave_Click(); });
-    for (const char* box : {"Host", "lblPingTimes", "lblPacketSize"}) {
-        control(box)->installEventFilter(this);
-    }
     form_.bind(this);
     // The cancel button: Esc anywhere in the window presses it.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    QObject::connect(escape, &QShortcut::activated, ping, &QPushButton::click);
+    QObject::connect(escape, &QShortcut::activated, control("cmdPing"),
+                     [this] { static_cast<QPushButton*>(control("cmdPing"))->click(); });
 }
 
 FormWindow::~FormWindow() {
     form_.bind(nullptr);
     // The controls outlive the widgets: let them show nothing from here on.
-    form_.Host.bind(nullptr);
-    form_.lblPingTimes.bind(nullptr);
-    form_.lblPacketSize.bind(nullptr);
-    form_.txtStatus.bind(nullptr);
-    form_.ComdSave.bind(nullptr);
-    form_.cmdClose.bind(nullptr);
-    form_.cmdPing.bind(nullptr);
+    for (const FormControl& f : kFormControls) {
+        if (f.box != nullptr) {
+            (form_.*f.box).bind(nullptr);
+        } else {
+            (form_.*f.button).bind(nullptr);
+        }
+    }
 }
 
-QWidget* FormWindow::control(const char* name) const {
-    return views_->widgets.at(name);
+QWidget* FormWindow::control(std::string_view name) const {
+    return views_->widgets[controlIndex(name)];
 }
 
 void FormWindow::showPendingResults() {
@@ -329,21 +324,21 @@ bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && watched == control("Host")) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-        int16_t keyCode = enter ? 13 : static_cast<int16_t>(key->key() & 0x7FFF);
-        const auto shift = static_cast<int16_t>((key->modifiers() & Qt::ShiftModifier ? 1 : 0) |
-                                                (key->modifiers() & Qt::ControlModifier ? 2 : 0) |
-                                                (key->modifiers() & Qt::AltModifier ? 4 : 0));
+        int16_t keyCode = enter ? KeyCode::Return : static_cast<int16_t>(key->key() & 0x7FFF);
+        const Qt::KeyboardModifiers held = key->modifiers();
+        const auto shift =
+            static_cast<int16_t>((held & Qt::ShiftModifier ? ShiftState::Shift : 0) |
+                                 (held & Qt::ControlModifier ? ShiftState::Ctrl : 0) |
+                                 (held & Qt::AltModifier ? ShiftState::Alt : 0));
         form_.Host_KeyDown(keyCode, shift);
     } else if (event->type() == QEvent::FocusOut) {
         // Focus that leaves with the whole window is not lost within it.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
-            if (watched == control("Host")) {
-                form_.Host_LostFocus();
-            } else if (watched == control("lblPingTimes")) {
-                form_.lblPingTimes_LostFocus();
-            } else if (watched == control("lblPacketSize")) {
-                form_.lblPacketSize_LostFocus();
+            for (const FormControl& f : kFormControls) {
+                if (watched == views_->widgets[f.layout]) {
+                    f.handler(form_);
+                }
             }
         }
     }

@@ -1,6 +1,6 @@
-#include "platform/icmp_packet.h"
+#include "platform/icmp_packet_linux.h"
 
-#include "ping/echo_records.h"
+#include "platform/icmp_helper.h"
 
 #include <time.h>  // <linux/errqueue.h> needs struct timespec
 
@@ -207,7 +207,7 @@ Message parseRawPacket(std::span<const uint8_t> packet) {
     if (!original) {
         return {};
     }
-    return Error{ip->source,   ip->ttl,           type, code, *status, original->destination,
+    return Error{ip->source,   ip->ttl,           *status, original->destination,
                  original->id, original->sequence};
 }
 
@@ -240,8 +240,6 @@ std::optional<Error> parseDatagramError(std::span<const uint8_t> message, uint32
             return;
         }
         Error e;
-        e.type = record.ee_type;
-        e.code = record.ee_code;
         e.status = *status;
         // SO_EE_OFFENDER: the sender's address follows the record.
         if (data.size() >= sizeof record + sizeof(sockaddr_in)) {

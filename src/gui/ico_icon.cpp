@@ -1,4 +1,4 @@
-#include "ui/ico_icon.h"
+#include "gui/ico_icon.h"
 
 #include <QImage>
 #include <QPixmap>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "ui/controls.h"
+#include "form/controls.h"
 
 #include <QWidget>
 
 #include <memory>
-#include <vector>
+#include <string_view>
 
 class FrmPing;
 
@@ -17,7 +17,7 @@ public:
     ~FormWindow() override;
 
     // The widget of a control of the layout table, by its name.
-    QWidget* control(const char* name) const;
+    QWidget* control(std::string_view name) const;
 
     // The results box shows new lines at the display's rate; this paints
     // what waits at once, for a thread about to wait for the network.

@@ -1,6 +1,6 @@
-#include "ping/blank_text.h"
+#include "form/blank_text.h"
 
-#include "ping/echo_records.h"
+#include "platform/icmp_helper.h"
 #include "report/failure.h"
 
 #include <array>

@@ -1,17 +1,11 @@
 // Keys, focus and closing.
 
+#include "form/frm_ping.h"
 #include "report/procedure.h"
-#include "ui/frm_ping.h"
-
-namespace {
-
-constexpr int16_t kEnter = 13;
-
-}  // namespace
 
 void FrmPing::Host_KeyDown(int16_t& keyCode, int16_t /*shift*/) {
     Procedure::report(ui_, u"in Host_KeyDown").run([&](Procedure& s) {
-        if (s.test([&] { return keyCode == kEnter; })) {
+        if (s.test([&] { return keyCode == KeyCode::Return; })) {
             s([&] { cmdPing_Click(); });
             s([&] { ui_.yield(); });
         }

@@ -1,11 +1,8 @@
 // Start-up and the settings file.
 
+#include "form/frm_ping.h"
 #include "platform/locale_codec.h"
-#include "platform/profile_file.h"
-#include "platform/replace_file.h"
-#include "platform/settings_folder.h"
 #include "report/procedure.h"
-#include "ui/frm_ping.h"
 
 #include <QFile>
 
@@ -26,10 +23,6 @@ QByteArray localeBytes(const QString& text) {
 
 }  // namespace
 
-QString FrmPing::settingsFile() const {
-    return settingsFolder_.path + QStringLiteral("/Settings.inf");
-}
-
 void FrmPing::Form_Load() {
     Procedure::report(ui_, u"in Form_Load").run([&](Procedure& s) {
         s([&] { StopFlag = 0; });
@@ -42,7 +35,7 @@ void FrmPing::Form_Load() {
         s([&] { Show(); });
         s([&] { Host.setFocus(); });
         s([&] { Host.setSelLength(Host.text().size()); });
-        s([&] { SettingsPath = settingsFile(); });
+        s([&] { SettingsPath = settings_.readPath(); });
         std::array<QString, 3> values;
         s([&] {
             values[0] = GetIniString(kSection, QStringLiteral("hostname"), {}, SettingsPath);
@@ -63,10 +56,10 @@ QString FrmPing::GetIniString(const QString& section, const QString& key,
         uint32_t count = 0;
         s([&] { buffer = QByteArray(kValueBuffer, '\0'); });
         s([&] {
-            count = GetPrivateProfileStringA(localeBytes(section).constData(),
-                                             localeBytes(key).constData(),
-                                             localeBytes(defaultValue).constData(), buffer.data(),
-                                             kValueBuffer, QFile::encodeName(file).constData());
+            count = settings_.GetPrivateProfileStringA(
+                localeBytes(section).constData(), localeBytes(key).constData(),
+                localeBytes(defaultValue).constData(), buffer.data(), kValueBuffer,
+                QFile::encodeName(file).constData());
         });
         s([&] { result = decodeLocale(QByteArrayView(buffer).first(count)); });
     });
@@ -75,7 +68,7 @@ QString FrmPing::GetIniString(const QString& section, const QString& key,
 
 void FrmPing::ComdSave_Click() {
     Procedure::skip().run([&](Procedure& s) {
-        const QString path = settingsFile();
+        const QString path = settings_.writePath();
         QString failure;
         s([&] {
             const QString lines = QStringLiteral("[settings]\r\nhostname=") + Host.text() +
@@ -88,12 +81,7 @@ void FrmPing::ComdSave_Click() {
                 failure = QStringLiteral(u"有的字符无法用本机的字符编码保存");
                 return;
             }
-            if (settingsFolder_.makeAtSave) {
-                failure = makeFolder(settingsFolder_.path);
-            }
-            if (failure.isEmpty()) {
-                failure = replaceFile(path, *content);
-            }
+            failure = settings_.replace(path, *content);
         });
         s([&] { ui_.yield(); });
         if (s.test([&] { return failure.isEmpty(); })) {

@@ -2,23 +2,12 @@
 
 #include <QStringView>
 
-#include <cstdint>
-
-// Checked arithmetic and conversions: each raises the failure of its kind
-// instead of wrapping, truncating or yielding infinity.
-
-int16_t add16(int16_t a, int16_t b);
-int32_t add32(int32_t a, int32_t b);
-int16_t toInt16(int32_t value);
-
-// Nearest whole number, a half going to the even neighbour.
-int32_t roundToInt32(double value);
-
-double divide(double dividend, double divisor);
+// The count and size boxes' texts as numbers.
 
 // The leading number of a text: blanks, tabs and line feeds are ignored
 // wherever they stand, "." is the decimal point, &H and &O introduce
 // hexadecimal and octal digits, and a text without a leading number is 0.
+// A number beyond a double's range is an overflow.
 double leadingNumber(QStringView text);
 
 // The whole text as a number by the user's locale's rules, blanks around it

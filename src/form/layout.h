@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <iterator>
 #include <string_view>
 
 // The window's fixed layout, in twips (15 to a pixel at 96 dots per inch).
@@ -46,11 +48,15 @@ inline constexpr ControlLayout kControls[] = {
     {"txtStatus", ControlKind::MultiLineTextBox, "", u"", 120, 1440, 6015, 2175, 0},
 };
 
-consteval const ControlLayout& controlLayout(std::string_view name) {
-    for (const ControlLayout& c : kControls) {
-        if (name == c.name) {
-            return c;
+constexpr std::size_t controlIndex(std::string_view name) {
+    for (std::size_t i = 0; i < std::size(kControls); ++i) {
+        if (name == kControls[i].name) {
+            return i;
         }
     }
     throw "no such control";
+}
+
+consteval const ControlLayout& controlLayout(std::string_view name) {
+    return kControls[controlIndex(name)];
 }
