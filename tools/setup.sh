@@ -4,7 +4,7 @@
 set -eu
 
 packages="cmake make g++ pkg-config qt6-base-dev libgtest-dev libcap-dev libcap2-bin
-  fonts-wqy-microhei libidn2-0 iproute2 dpkg-dev file desktop-file-utils iputils-ping"
+  fonts-wqy-microhei libidn2-0 iproute2 dpkg-dev file desktop-file-utils iputils-ping lintian"
 # `make fuzz`: libFuzzer comes with clang.
 if [ "${1:-}" = fuzz ]; then
     packages="$packages clang-14 libclang-rt-14-dev"
