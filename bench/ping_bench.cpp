@@ -66,9 +66,14 @@ int runChild(int argc, char** argv, long count) {
     form.cmdPing_Click();
     const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     QCoreApplication::processEvents();
-    if (form.txtStatus.text().count(QStringLiteral(" Reply from 127.0.0.1")) != count) {
-        std::fputs("ping_bench: not every echo was answered\n", stderr);
-        return 1;
+    const QStringList lines = form.txtStatus.text().split(QStringLiteral("\r\n"));
+    for (qsizetype i = 0; i < count; ++i) {
+        if (i >= lines.size() || !lines[i].startsWith(QStringLiteral(" Reply from 127.0.0.1"))) {
+            std::fprintf(stderr, "ping_bench: echo %lld of %ld was not answered: %s\n",
+                         static_cast<long long>(i + 1), count,
+                         i < lines.size() ? qPrintable(lines[i]) : "(no line)");
+            return 1;
+        }
     }
     report(std::to_string(us / static_cast<double>(count)) + " " + std::to_string(idleKb) + " " +
            std::to_string(statusKb("VmHWM")) + " " +
