@@ -1,5 +1,16 @@
 #include "fakes.h"
+#include "gui/qt_window_system.h"
 #include "report/procedure.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLayout>
+#include <QMessageBox>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -321,6 +332,66 @@ TEST(vbIcmpSendEcho, shouldEndTheRunAtAbortWhenEveryEchoReports) {
         EXPECT_EQ(r.text().endsWith(summary(1)), c.answer == MsgBox::Ignore);
         expectIdle(r);
         EXPECT_EQ(r.icmp.closed.size(), 1u);
+    }
+}
+
+// Where a button box puts each role is the style's choice.
+class ButtonLayoutStyle final : public QProxyStyle {
+public:
+    explicit ButtonLayoutStyle(int layout) : layout_(layout) {}
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        return hint == SH_DialogButtonLayout ? layout_
+                                             : QProxyStyle::styleHint(hint, option, widget, data);
+    }
+
+private:
+    int layout_;
+};
+
+// The real box, seen and answered through its widgets once it is up: Abort,
+// Retry, Ignore in every style's button layout, Abort the default, and
+// neither Esc nor the close request answers it.
+TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAnswers) {
+    ButtonLayoutStyle styles[] = {ButtonLayoutStyle(QDialogButtonBox::WinLayout),
+                                  ButtonLayoutStyle(QDialogButtonBox::MacLayout),
+                                  ButtonLayoutStyle(QDialogButtonBox::KdeLayout),
+                                  ButtonLayoutStyle(QDialogButtonBox::GnomeLayout),
+                                  ButtonLayoutStyle(QDialogButtonBox::AndroidLayout)};
+    for (const int answer : {MsgBox::Abort, MsgBox::Retry, MsgBox::Ignore}) {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            auto* buttons = box->findChild<QDialogButtonBox*>();
+            QList<QPushButton*> shown;
+            for (ButtonLayoutStyle& style : styles) {
+                buttons->setStyle(&style);
+                shown.clear();
+                QString texts;
+                for (int i = 0; i < buttons->layout()->count(); ++i) {
+                    if (auto* button =
+                            qobject_cast<QPushButton*>(buttons->layout()->itemAt(i)->widget())) {
+                        shown.append(button);
+                        texts += button->text() + u' ';
+                    }
+                }
+                EXPECT_EQ(texts, QStringLiteral("Abort Retry Ignore "));
+            }
+            if (shown.size() != 3) {
+                box->done(0);
+                return;
+            }
+            EXPECT_EQ(box->defaultButton(), shown[0]);
+            QTest::keyClick(box, Qt::Key_Escape);
+            EXPECT_FALSE(box->windowHandle()->close());
+            EXPECT_TRUE(box->isVisible());
+            shown[answer - MsgBox::Abort]->click();
+        });
+        QtWindowSystem ws;
+        EXPECT_EQ(
+            ws.messageBox(QStringLiteral("Error 6: ..."),
+                          MsgBox::AbortRetryIgnore | MsgBox::Critical, QStringLiteral("Error")),
+            answer);
     }
 }
 
