@@ -75,7 +75,7 @@ std::optional<std::string> nameOnTheWire(std::string_view text) {
     if (name.ends_with('.')) {
         name.remove_suffix(1);
     }
-    if (name.empty() || name.size() > 253) {
+    if (name.size() > 253) {
         return std::nullopt;
     }
     size_t label = 0;  // bytes of the label so far
