@@ -4,7 +4,7 @@
 #include "form/number_input.h"
 #include "netns.h"
 
-#include <QTemporaryFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -68,24 +68,27 @@ private:
     std::vector<std::string> names_;
 };
 
-// The real resolver and ICMP in a namespace with a loopback only, and a
-// resolv.conf of this test's thread that names the test's name server: none
-// of the texts that cannot be a host name may reach it.
+// The real resolver and ICMP in a namespace with a loopback only. This
+// test's thread has a resolv.conf that names the test's name server, which
+// none of the texts that cannot be a host name may reach, and a hosts file
+// that names those the resolver would not ask it for.
 TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root: the lookups run in private network and mount namespaces";
     }
     const Netns ns;
     ASSERT_TRUE(ns.shell("ip link set lo up"));
-    QTemporaryFile resolvConf;
-    ASSERT_TRUE(resolvConf.open());
-    resolvConf.write("nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
-    resolvConf.flush();
-    const QByteArray resolvConfPath = QFile::encodeName(resolvConf.fileName());
+    const std::string a63 = "AZaz09-_" + std::string(55, 'a');
+    const std::string name253 = a63 + ".y." + a63 + '.' + a63 + '.' + std::string(57, 'a') + ".x";
+    const std::string label64 = a63 + "a.test";
+    const std::string name254 = name253 + 'x';
+    const QTemporaryDir etc;
+    writeFile(etc.filePath(QStringLiteral("hosts")),
+              QByteArray::fromStdString("127.0.0.1 localhost a..b " + label64 + ' ' + name254));
+    writeFile(etc.filePath(QStringLiteral("resolv.conf")),
+              "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
     const QString unresolved = QStringLiteral("Unable To Resolve Host");
     const QString loopbackReply = repliesPattern("127.0.0.1", 1, 64);
-    const std::string a63(63, 'a');
-    const std::string name253 = a63 + '.' + a63 + '.' + a63 + '.' + std::string(61, 'a');
     const struct {
         const char* name;
         QString host;
@@ -108,11 +111,10 @@ TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
         {"a tab inside", QStringLiteral("tab\there"), unresolved, nullptr, nullptr},
         {".", QStringLiteral("."), unresolved, nullptr, nullptr},
         {"a..b", QStringLiteral("a..b"), unresolved, nullptr, nullptr},
-        {"a label of 64 bytes", QString::fromStdString(a63 + "a.test"), unresolved, nullptr,
-         nullptr},
-        {"254 bytes", QString::fromStdString(name253 + 'a'), unresolved, nullptr, nullptr},
-        {"253 bytes in labels of 63 and a final dot", QString::fromStdString(name253 + '.'),
-         unresolved, nullptr, name253.c_str()},
+        {"a label of 64 bytes", QString::fromStdString(label64), unresolved, nullptr, nullptr},
+        {"254 bytes", QString::fromStdString(name254), unresolved, nullptr, nullptr},
+        {"253 bytes and a final dot", QString::fromStdString(name253 + '.'), unresolved, nullptr,
+         name253.c_str()},
         {"a Chinese domain name", QStringLiteral(u"例子.测试"), unresolved, nullptr,
          "xn--fsqu00a.xn--0zwm56d"},
         {"a Cyrillic a in a Latin name", QStringLiteral(u"аpple.com"), unresolved, nullptr,
@@ -126,11 +128,14 @@ TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
          QStringLiteral(" Request Timeout\\r\\n") + kAveragePattern, nullptr, nullptr},
     };
     std::thread([&] {
-        // This thread alone sees the file as /etc/resolv.conf.
+        // This thread alone sees the two files in /etc.
         ASSERT_EQ(unshare(CLONE_NEWNS), 0);
         ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
-        ASSERT_EQ(mount(resolvConfPath.constData(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr),
-                  0);
+        for (const char* file : {"/hosts", "/resolv.conf"}) {
+            ASSERT_EQ(mount(QFile::encodeName(etc.path() + file).constData(),
+                            (std::string("/etc") + file).c_str(), nullptr, MS_BIND, nullptr),
+                      0);
+        }
         const InNetns in(ns);
         NameServer server;
         for (const auto& row : rows) {
