@@ -2,10 +2,12 @@
 // program (QT_QPA_GENERIC_PLUGINS=probe, or -plugin probe). Once the window
 // is up it pings 127.0.0.1 through the window, then writes to $HOME/report
 // what it finds for the taking: the process's capabilities, the sockets it
-// holds or may open that could receive ICMP, and those that got anything
-// between $HOME/listening and the test's $HOME/pinged, then the results.
+// holds or may open that could receive ICMP, the descriptors it could take
+// from the ICMP helper, and the sockets that got anything between
+// $HOME/listening and the test's $HOME/pinged; then the results.
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGenericPlugin>
@@ -19,6 +21,7 @@
 #include <linux/if_ether.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -91,6 +94,21 @@ void probe() {
         opened += fd >= 0;
         close(fd);
     }
+    // The ICMP helper's descriptors, its socket among them, from the parent
+    // that started it as the same user.
+    int taken = 0;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        stat.open(QIODevice::ReadOnly);
+        const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
+        if (fields.size() > 2 && fields[2].toInt() == getpid()) {
+            const int pidfd = int(syscall(SYS_pidfd_open, pid.toInt(), 0));
+            for (int fd = 0; fd < 16; ++fd) {
+                taken += syscall(SYS_pidfd_getfd, pidfd, fd, 0) >= 0;
+            }
+            close(pidfd);
+        }
+    }
     QFile(inHome("listening")).open(QIODevice::WriteOnly);
     waitUntil([] { return QFile::exists(inHome("pinged")); });
     int heard = 0;
@@ -101,8 +119,8 @@ void probe() {
     QFile report(inHome("report.part"));
     report.open(QIODevice::WriteOnly);
     report.write(capabilities() + "held " + QByteArray::number(held) + "\nopened " +
-                 QByteArray::number(opened) + "\nheard " + QByteArray::number(heard) + '\n' +
-                 results->toPlainText().toUtf8());
+                 QByteArray::number(opened) + "\ntaken " + QByteArray::number(taken) + "\nheard " +
+                 QByteArray::number(heard) + '\n' + results->toPlainText().toUtf8());
     report.rename(inHome("report"));
 }
 

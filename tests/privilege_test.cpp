@@ -284,7 +284,7 @@ TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
 
         ASSERT_TRUE(waitFor([&] { return fs::exists(home / "report"); }, &window));
         const QByteArray report = readFile(QString::fromStdString(home / "report"));
-        EXPECT_TRUE(report.startsWith("caps 0 0 0 0\nheld 0\nopened 0\nheard 0\n"))
+        EXPECT_TRUE(report.startsWith("caps 0 0 0 0\nheld 0\nopened 0\ntaken 0\nheard 0\n"))
             << report.data();
         EXPECT_EQ(report.count(" Reply from 127.0.0.1: Bytes = 32 RTT = "), 4) << report.data();
         window.kill();

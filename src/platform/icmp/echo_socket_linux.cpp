@@ -14,7 +14,6 @@ namespace icmp {
 namespace {
 
 constexpr std::size_t kBufferSize = 65536;  // the largest IPv4 datagram fits
-constexpr int kDrainLimit = 1024;           // a flood cannot hold a send back for long
 
 // Reading SO_ERROR clears it.
 void clearSocketError(int fd) {
@@ -89,13 +88,6 @@ Socket::~Socket() {
     ::close(fd);
 }
 
-void drain(Socket& socket) {
-    for (const bool errorQueue : {true, false}) {
-        for (int i = 0; i < kDrainLimit && receive(socket, errorQueue); ++i) {
-        }
-    }
-}
-
 std::optional<Clock::time_point> send(Socket& socket, const EchoKey& key,
                                       std::span<const uint8_t> payload, uint8_t ttl) {
     const auto packet = buildEchoRequest(key.id, key.sequence, payload);
@@ -105,15 +97,17 @@ std::optional<Clock::time_point> send(Socket& socket, const EchoKey& key,
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = key.destination;
 
-    drain(socket);
     if (wanted != socket.ttl) {
         if (::setsockopt(socket.fd, IPPROTO_IP, IP_TTL, &wanted, sizeof wanted) != 0) {
             return std::nullopt;
         }
         socket.ttl = wanted;
     }
-    // An earlier echo's ICMP error may have left one, which would fail this send.
-    clearSocketError(socket.fd);
+    // An earlier echo's ICMP error may have left one, which would fail this
+    // send; unconnected raw sockets get none without IP_RECVERR.
+    if (socket.datagram) {
+        clearSocketError(socket.fd);
+    }
     const auto sent = Clock::now();
     if (::sendto(socket.fd, packet.data(), packet.size(), MSG_DONTWAIT,
                  reinterpret_cast<const sockaddr*>(&to),
@@ -123,14 +117,13 @@ std::optional<Clock::time_point> send(Socket& socket, const EchoKey& key,
     return sent;
 }
 
-// Every turn blocks in ppoll() or consumes a queued message, and each checks
-// the deadline: no stream of junk can stretch the wait.
+// Every turn reads a message or blocks in ppoll(), and each checks the
+// deadline: no stream of junk can stretch the wait. Stale answers of earlier
+// echoes are passed over here too. On the loopback the answer is queued
+// before sendto() returns: the first turn reads without polling.
 std::optional<Answer> await(Socket& socket, const EchoKey& key, Clock::time_point until) {
-    for (;;) {
-        const short events = waitFor(socket.fd, POLLIN, until);
-        if (events == 0) {
-            return std::nullopt;
-        }
+    short events = POLLIN;
+    while (Clock::now() < until) {
         for (const bool errorQueue : {true, false}) {
             if ((events & (errorQueue ? POLLERR : POLLIN)) == 0) {
                 continue;
@@ -142,7 +135,9 @@ std::optional<Answer> await(Socket& socket, const EchoKey& key, Clock::time_poin
                 return Answer{*message, Clock::now()};
             }
         }
+        events = waitFor(socket.fd, POLLIN, until);
     }
+    return std::nullopt;
 }
 
 }  // namespace icmp

@@ -31,11 +31,8 @@ struct Socket {
 // has come without any.
 short waitFor(int fd, short events, Clock::time_point until);
 
-// Reads and drops whatever is queued: stale answers of earlier echoes.
-void drain(Socket& socket);
-
-// Drains, then sends one echo request with this TTL (0: the system's
-// default). Returns when it was sent, nullopt when the kernel refused it.
+// Sends one echo request with this TTL (0: the system's default). Returns
+// when it was sent, nullopt when the kernel refused it.
 std::optional<Clock::time_point> send(Socket& socket, const EchoKey& key,
                                       std::span<const uint8_t> payload, uint8_t ttl);
 
