@@ -33,7 +33,7 @@ test: setup
 bench: setup
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DPING_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
-	QT_QPA_PLATFORM=offscreen $(BENCH_BUILD)/bench/ping_bench $(REPETITIONS)
+	QT_QPA_PLATFORM=offscreen $(BENCH_BUILD)/bin/ping_bench $(REPETITIONS)
 
 # The Debian package, in $(PKG_BUILD)/.
 package: setup
