@@ -77,7 +77,7 @@ TEST(Run, shouldWriteOneLinePerEchoAndTheRoundedAverage) {
 
 TEST(Run, shouldSendEachEchoAsDesigned) {
     PingRun r;
-    r.winsock.names["a.example"] = {192, 168, 0, 1};
+    r.winsock.names["a.example"] = {198, 18, 0, 1};
     r.form.Host.setText(QStringLiteral("a.example"));
     r.start(QStringLiteral("2"));
     ASSERT_EQ(r.icmp.sent.size(), 2u);
@@ -290,12 +290,12 @@ TEST(vbIcmpSendEcho, shouldReportTheCountPast32767AndKeepItOnIgnore) {
     FakeForm f;
     f.ui.answers = {MsgBox::Ignore};
     f.form.ReplyCount = 32767;
-    f.icmp.answers = {Answer{1, 0, 3, {192, 168, 0, 1}}};
+    f.icmp.answers = {Answer{1, 0, 3, {198, 18, 0, 1}}};
     f.form.vbIcmpSendEcho();
     EXPECT_EQ(f.form.ReplyCount, 32767);
     ASSERT_EQ(f.ui.boxes.size(), 1u);
     EXPECT_TRUE(f.ui.boxes[0].prompt.startsWith(QStringLiteral("Error 6: ")));
-    EXPECT_EQ(f.text(), replyLine(3, "192.168.0.1", 0));
+    EXPECT_EQ(f.text(), replyLine(3, "198.18.0.1", 0));
 }
 
 // A condition whose test fails and is passed over counts as true.
