@@ -18,6 +18,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <linux/if_ether.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -67,6 +68,8 @@ void waitUntil(const std::function<bool()>& done) {
 }
 
 void probe() {
+    // For the helper to inherit, were it to keep what it is given.
+    dup2(open("/dev/null", O_RDONLY), 100);
     QWidget* window = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets()) {
         window = top->findChild<QLineEdit*>(QStringLiteral("Host")) != nullptr ? top : window;
