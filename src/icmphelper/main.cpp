@@ -3,7 +3,7 @@
 // whatever the toolkit loads, starts it and asks it for echoes. Any user may
 // start it by hand with any arguments, environment, descriptors and limits:
 // it reads none of them and serves no more than ping does. See
-// icmp/helper_protocol.h.
+// platform/icmp/helper_protocol.h.
 
 #include "platform/icmp/echo_socket_linux.h"
 #include "platform/icmp/helper_protocol.h"

@@ -120,6 +120,7 @@ bool LinuxIcmpHelper::helperServing() {
 
 IcmpHelper::Handle LinuxIcmpHelper::IcmpCreateFile() {
     std::unique_ptr<icmp::Socket> socket;
+    // A refused datagram socket reads as a refusing helper.
     openStart_ = IcmpHelperProcess::Start::Refused;
     if (kind_ != SocketKind::HelperOnly) {
         socket = openDatagramSocket(openError_);
