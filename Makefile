@@ -21,7 +21,7 @@ build: setup
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	@tools/grant_icmp.sh $(BUILD)/bin/sondrel-ping
+	@tools/grant_icmp.sh $(BUILD)/libexec/sondrel-ping/sondrel-ping-icmp
 	$(BUILD)/bin/sondrel-ping
 
 test: setup

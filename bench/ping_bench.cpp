@@ -95,7 +95,7 @@ private:
 
 int runChild(int argc, char** argv, const QString& host, long count) {
     QApplication app(argc, argv);
-    Program program(-1);
+    Program program;
     FrmPing& form = program.form;
     form.Form_Load();
     form.Host.setText(host);
@@ -159,7 +159,7 @@ int idleChild(int argc, char** argv, const std::string& mode) {
         }
         plain.show();
     } else {
-        program = std::make_unique<Program>(-1);
+        program = std::make_unique<Program>();
         program->form.Form_Load();
     }
     return QApplication::exec();
@@ -286,6 +286,7 @@ int driver(const char* self, int repetitions) {
     };
     const Path paths[] = {
         {"datagram", "127.0.0.1", {"ping", "-4"}, true, 1.5},
+        {"raw, through the helper", "127.0.0.1", {"ping", "-4"}, false, 2},
     };
     std::map<std::string, std::vector<double>> samples;
     for (int r = 0; r < repetitions; ++r) {

@@ -2,7 +2,7 @@
 // counts the control data at the end (for the datagram ones), an address,
 // then the bytes. A payload found lies within them; an error has a status.
 
-#include "platform/icmp_packet_linux.h"
+#include "platform/icmp/icmp_packet_linux.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -5,8 +5,8 @@
 // its links, addresses and routes, also when a test fails or crashes.
 
 #include "fakes.h"
+#include "platform/icmp/icmp_packet_linux.h"
 #include "platform/icmp_linux.h"
-#include "platform/icmp_packet_linux.h"
 #include "platform/settings_store_linux.h"
 #include "platform/socket_library_linux.h"
 
@@ -21,7 +21,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,23 +75,12 @@ private:
     int home_;
 };
 
-// As main() does: a raw socket opened (in the calling thread's namespace),
-// handed over and closed at once.
-inline std::unique_ptr<LinuxIcmpHelper> makeHelper(LinuxIcmpHelper::SocketKind kind, bool shared) {
-    const int fd = shared ? socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) : -1;
-    auto helper = std::make_unique<LinuxIcmpHelper>(kind, fd);
-    if (fd >= 0) {
-        close(fd);
-    }
-    return helper;
-}
-
 // A form on the real ICMP layer and resolver of the calling thread's
-// namespace, the library started as the load does.
+// namespace (the ICMP helper, if any, is started there too), the library
+// started as the load does.
 struct RealForm {
-    explicit RealForm(LinuxIcmpHelper::SocketKind kind = LinuxIcmpHelper::SocketKind::Auto,
-                      bool shared = false)
-        : icmp(makeHelper(kind, shared)) {
+    explicit RealForm(LinuxIcmpHelper::SocketKind kind = LinuxIcmpHelper::SocketKind::Auto)
+        : icmp(kind) {
         WsaData data;
         winsock.WSAStartup(0x0202, data);
     }
@@ -101,11 +92,28 @@ struct RealForm {
     }
 
     ScriptedWindowSystem ui;
-    std::unique_ptr<LinuxIcmpHelper> icmp;
+    LinuxIcmpHelper icmp;
     LinuxSocketLibrary winsock;
     LinuxSettingsStore settings{{}, {}, {}};
-    FrmPing form{{ui, *icmp, winsock, settings}};
+    FrmPing form{{ui, icmp, winsock, settings}};
 };
+
+// The children of a process, zombies too.
+inline std::vector<pid_t> childrenOf(pid_t parent) {
+    std::vector<pid_t> pids;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        std::istringstream fields(line.substr(line.rfind(')') + 1));
+        char state = 0;
+        pid_t ppid = 0;
+        if (fields >> state >> ppid && ppid == parent) {
+            pids.push_back(std::stoi(entry.path().filename()));
+        }
+    }
+    return pids;
+}
 
 inline std::vector<uint8_t> icmpMessage(uint8_t type, uint16_t id, uint16_t seq,
                                         const std::vector<uint8_t>& body, uint8_t code = 0) {

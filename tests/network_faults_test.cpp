@@ -1,7 +1,8 @@
 // Real ICMP in a network of our own, built for each test:
-//   client 10.1.0.1 -- 10.1.0.2 router 10.2.0.1 -- 10.2.0.2 target (default TTL 100)
-// The router has no default route (10.4/24: net unreachable), an unreachable
-// route to 10.3/24, a blackhole for 10.6/24, and sends 10.5/24 to the target,
+//   client 198.18.1.1 -- 198.18.1.2 router 198.18.2.1 -- 198.18.2.2 target (default TTL 100)
+// The target has a second address, 198.18.2.3.
+// The router has no default route (198.18.4.0/24: net unreachable), an unreachable
+// route to 198.18.3.0/24, a blackhole for 198.18.6.0/24, and sends 198.18.5.0/24 to the target,
 // whose default route sends it back. No ICMP type is rate-limited
 // (icmp_ratemask 0); route errors still pass the router's own limiter (5,
 // then 1/s): no test may need more.
@@ -14,13 +15,15 @@
 
 #include <arpa/inet.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <future>
-#include <numeric>
 #include <optional>
-#include <utility>
+#include <sstream>
 
 namespace {
 
@@ -29,11 +32,11 @@ using Kind = LinuxIcmpHelper::SocketKind;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-const uint32_t kClient = inet_addr("10.1.0.1");
-const uint32_t kRouter = inet_addr("10.1.0.2");
-const uint32_t kTarget = inet_addr("10.2.0.2");
-const uint32_t kUnreachable = inet_addr("10.3.0.1");
-const uint32_t kBlackhole = inet_addr("10.6.0.1");
+const uint32_t kClient = inet_addr("198.18.1.1");
+const uint32_t kRouter = inet_addr("198.18.1.2");
+const uint32_t kTarget = inet_addr("198.18.2.2");
+const uint32_t kUnreachable = inet_addr("198.18.3.1");
+const uint32_t kBlackhole = inet_addr("198.18.6.1");
 const uint32_t kLoopback = inet_addr("127.0.0.1");
 
 int msSince(Clock::time_point start) {
@@ -81,6 +84,7 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
         bool answers;
     } cases[] = {
         {"reply", reply, true},
+        {"reply from another address", ipPacket(kRouter, kClient, icmpMessage(0, 7, 9, {})), false},
         {"other id", ipPacket(kTarget, kClient, icmpMessage(0, 8, 9, {})), false},
         {"other sequence", ipPacket(kTarget, kClient, icmpMessage(0, 7, 8, {})), false},
         {"own request", ipPacket(kClient, kTarget, icmpMessage(8, 7, 9, {})), false},
@@ -98,6 +102,9 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(icmp::answers(icmp::parseRawPacket(c.packet), key), c.answers);
     }
+    const icmp::EchoKey toAny{7, 9, INADDR_ANY, false};  // the kernel sends it to 127.0.0.1
+    EXPECT_TRUE(icmp::answers(
+        icmp::parseRawPacket(ipPacket(kLoopback, kLoopback, icmpMessage(0, 7, 9, {}))), toAny));
     // Errors by type and code; 0: no answer, the wait goes on.
     const struct {
         uint8_t type;
@@ -130,19 +137,20 @@ protected:
                 "ip link set lo up; echo 0 2147483647 >/proc/sys/net/ipv4/ping_group_range\n"
                 "ip link add c0 type veth peer name r0 netns " +
                 router.path() +
-                "\nip addr add 10.1.0.1/24 dev c0; ip link set c0 up\n"
-                "ip route add default via 10.1.0.2") &&
+                "\nip addr add 198.18.1.1/24 dev c0; ip link set c0 up\n"
+                "ip route add default via 198.18.1.2") &&
             router.shell(
-                "ip link set lo up; ip addr add 10.1.0.2/24 dev r0; ip link set r0 up\n"
+                "ip link set lo up; ip addr add 198.18.1.2/24 dev r0; ip link set r0 up\n"
                 "ip link add r1 type veth peer name t0 netns " +
                 target.path() +
-                "\nip addr add 10.2.0.1/24 dev r1; ip link set r1 up\n"
+                "\nip addr add 198.18.2.1/24 dev r1; ip link set r1 up\n"
                 "cd /proc/sys/net/ipv4; echo 1 >ip_forward; echo 0 >icmp_ratemask\n"
-                "ip route add unreachable 10.3.0.0/24; ip route add blackhole 10.6.0.0/24\n"
-                "ip route add 10.5.0.0/24 via 10.2.0.2") &&
+                "ip route add unreachable 198.18.3.0/24; ip route add blackhole 198.18.6.0/24\n"
+                "ip route add 198.18.5.0/24 via 198.18.2.2") &&
             target.shell(
-                "ip link set lo up; ip addr add 10.2.0.2/24 dev t0; ip link set t0 up\n"
-                "ip addr add 10.3.0.1/32 dev lo; ip route add default via 10.2.0.1\n"
+                "ip link set lo up; ip addr add 198.18.2.2/24 dev t0; ip link set t0 up\n"
+                "ip addr add 198.18.2.3/24 dev t0\n"
+                "ip addr add 198.18.3.1/32 dev lo; ip route add default via 198.18.2.1\n"
                 "cd /proc/sys/net/ipv4; echo 1 >ip_forward; echo 0 >icmp_ratemask\n"
                 "echo 100 >ip_default_ttl");
         if (!built) {
@@ -160,16 +168,14 @@ protected:
 struct Setup {
     const char* name;
     Kind kind;
-    bool shared;  // raw handles on the socket opened first, as main() does
 };
 
 void PrintTo(const Setup& setup, std::ostream* out) {  // also names the instances
     *out << setup.name;
 }
 
-const Setup kRaw{"Raw", Kind::RawOnly, false};
-const Setup kDatagram{"Datagram", Kind::DatagramOnly, false};
-const Setup kSharedRaw{"SharedRaw", Kind::RawOnly, true};
+const Setup kDatagram{"Datagram", Kind::DatagramOnly};
+const Setup kHelper{"Helper", Kind::HelperOnly};
 
 // Sockets of the calling thread's namespace in /proc/net/<table> (icmp: datagram ones).
 int socketsIn(const std::string& table) {
@@ -200,22 +206,24 @@ Echo send(LinuxIcmpHelper& helper, IcmpHelper::Handle h, uint32_t to, const Byte
     return echo;
 }
 
-Bytes pattern(std::size_t size, uint8_t first) {
-    Bytes bytes(size);
-    std::iota(bytes.begin(), bytes.end(), first);  // wraps at 256
-    return bytes;
+Bytes blanks(std::size_t size) {
+    return Bytes(size, ' ');
 }
 
 // Answers the client's echoes in place of the target's kernel, `delay` late.
-// Forging, for each request: replies with a shorter, longer or changed
-// payload, the previous request's reply (late), then the reply and a
-// duplicate of it. All but the first copy of the reply leave with TTL 50, so
-// any taken shows. Returns the TTL each request came with; ends after
-// `requests` or 3 s of quiet.
+// Forging, for each request: a reply from the target's other address, an
+// unreachable from the target about the echo sent elsewhere, the previous
+// request's reply (late), then the reply with one byte less, and the whole
+// reply. All but the short reply leave with TTL 50, so any taken shows.
+// Returns the TTL each request came with; ends after `requests` or 3 s of
+// quiet.
 std::vector<int> answerInstead(const Netns& ns, std::promise<void>& listening, int requests,
                                milliseconds delay, bool forge) {
     InNetns in(ns);
     const int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    const int other = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    sockaddr_in otherAddress{AF_INET, 0, {inet_addr("198.18.2.3")}, {}};
+    bind(other, (sockaddr*)&otherAddress, sizeof otherAddress);
     const timeval patience{3, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     listening.set_value();
@@ -237,28 +245,29 @@ std::vector<int> answerInstead(const Netns& ns, std::promise<void>& listening, i
         const uint16_t seq = uint16_t(buffer[26] << 8 | buffer[27]);
         const Bytes payload(buffer + 28, buffer + n);
         const Bytes reply = icmpMessage(0, id, seq, payload);
-        Bytes longer = payload;
-        longer.push_back(0);
-        std::vector<std::pair<Bytes, int>> messages = {
-            {icmpMessage(0, id, seq, Bytes(payload.begin(), payload.end() - 1)), 50},
-            {icmpMessage(0, id, seq, longer), 50},
-            {icmpMessage(0, id, seq, edit(payload, 0, payload[0] ^ 0x55)), 50},
-            {late, 50},
-            {reply, 100},
-            {reply, 50},
+        Bytes elsewhere(buffer, buffer + 28);
+        std::memcpy(&elsewhere[16], &kUnreachable, 4);
+        const struct {
+            int fd;
+            Bytes message;
+            int ttl;
+        } all[] = {
+            {other, reply, 50},
+            {fd, icmpMessage(3, 0, 0, elsewhere, 1), 50},
+            {fd, late, 50},
+            {fd, icmpMessage(0, id, seq, Bytes(payload.begin(), payload.end() - 1)), 100},
+            {fd, reply, 50},
         };
-        if (!forge) {
-            messages = {{reply, 100}};
-        }
         std::this_thread::sleep_for(delay);
-        for (const auto& [m, ttl] : messages) {
-            setsockopt(fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
-            if (!m.empty()) {
-                sendto(fd, m.data(), m.size(), 0, (sockaddr*)&from, sizeof from);
+        for (const auto& [out, m, ttl] : all) {
+            if ((forge || ttl == 100) && !m.empty()) {
+                setsockopt(out, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+                sendto(out, m.data(), m.size(), 0, (sockaddr*)&from, sizeof from);
             }
         }
         late = reply;
     }
+    close(other);
     close(fd);
     return ttls;
 }
@@ -280,9 +289,9 @@ protected:
     void SetUp() override {
         Network::SetUp();
         if (!IsSkipped()) {
-            helper = makeHelper(GetParam().kind, GetParam().shared);
+            helper = std::make_unique<LinuxIcmpHelper>(GetParam().kind);
             h = helper->IcmpCreateFile();
-            ASSERT_NE(h, IcmpHelper::kInvalidHandle) << strerror(helper->lastOpenError());
+            ASSERT_NE(h, IcmpHelper::kInvalidHandle) << helper->openFailure();
         }
     }
 
@@ -292,8 +301,8 @@ protected:
 
 // An error that comes after its echo's time-out is no answer to the next
 // echo, which it reaches during the wait: only the sequence tells them apart.
-TEST_P(LiveEcho, EchoesAnyPayloadAfterAnErrorLeftBehind) {
-    const Bytes payload = pattern(32767, 1);
+TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
+    const Bytes payload = blanks(32767);
     const EchoOptions ttlOne{1};
     EXPECT_EQ(send(*helper, h, kTarget, payload, 0, &ttlOne).result, 0u);
     const Echo echo = send(*helper, h, kTarget, payload, 2000);
@@ -308,75 +317,117 @@ TEST_P(LiveEcho, EchoesAnyPayloadAfterAnErrorLeftBehind) {
                                    kEchoReplyHeaderSize + 7, 1000),
               0u)
         << "a buffer too small for the request's echo";
+    // The helper sends blanks of its own, nothing else.
+    const Bytes other{'x'};
+    EXPECT_EQ(send(*helper, h, kLoopback, other, 1000).result,
+              GetParam().kind == Kind::HelperOnly ? 0u : 1u);
+    // No echo to a group: not sent, no wait, the same helper.
+    const auto helpers = childrenOf(getpid());
+    for (const char* group : {"255.255.255.255", "224.0.0.1"}) {
+        const Echo none = send(*helper, h, inet_addr(group), {}, 1000);
+        EXPECT_EQ(none.result, 0u);
+        EXPECT_LT(none.elapsedMs, 500);
+    }
+    EXPECT_EQ(childrenOf(getpid()), helpers);
     EXPECT_TRUE(helper->IcmpCloseHandle(h));
     EXPECT_FALSE(helper->IcmpCloseHandle(h));
     EXPECT_EQ(send(*helper, h, kLoopback, {}, 1000).result, 0u);
 }
 
-TEST_P(LiveEcho, CallsItsWaitingHookOnceWhenNoAnswerComesWithinAFrame) {
-    int calls = 0;
-    helper->setWhileWaiting([&] { ++calls; });
+// The i-th call no sooner than the i-th frame after the send; a busy machine
+// may skip some.
+TEST_P(LiveEcho, CallsItsWaitingHookEveryFrameUntilTheDeadline) {
+    std::vector<int> calls;
+    auto start = Clock::now();
+    helper->setWhileWaiting([&] { calls.push_back(msSince(start)); });
     EXPECT_EQ(send(*helper, h, kBlackhole, {}, 0).result, 0u);  // no time left to wait
-    EXPECT_EQ(calls, 0);
-    const Echo silent = send(*helper, h, kBlackhole, {}, 100);
+    EXPECT_TRUE(calls.empty());
+    start = Clock::now();
+    const Echo silent = send(*helper, h, kBlackhole, {}, 200);
     EXPECT_EQ(silent.result, 0u);
-    EXPECT_GE(silent.elapsedMs, 100);
-    EXPECT_EQ(calls, 1);
+    EXPECT_GE(silent.elapsedMs, 200);
+    ASSERT_GE(calls.size(), 6u);
+    EXPECT_LE(calls.size(), 12u);
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_GE(calls[i], 16 * int(i + 1));
+    }
+    EXPECT_LE(calls.back(), 200);
 }
 
-// The same payload twice: only the sequence, or on a shared socket with a
-// new handle only the identifier, tells the late reply apart.
-TEST_P(LiveEcho, TakesNoForgedLateOrDuplicatedReply) {
+// The same payload twice: only the sequence tells the late reply apart.
+TEST_P(LiveEcho, TakesItsReplyFromTheTargetOnlyWhateverItsData) {
     StandIn forger(target, 2, milliseconds(50), true);
-    const Bytes payload = pattern(100, 1);
+    const Bytes payload = blanks(100);
     const EchoOptions ttlFive{5};
     const Echo first = send(*helper, h, kTarget, payload, 2000, &ttlFive);
-    if (GetParam().shared) {
-        // Closing the first handle must leave the socket open.
-        EXPECT_TRUE(helper->IcmpCloseHandle(std::exchange(h, helper->IcmpCreateFile())));
-        EXPECT_EQ(socketsIn("raw"), 1);
-    }
     const Echo second = send(*helper, h, kTarget, payload, 2000);
     // As they reach the target, one hop on; without options the default TTL again.
     EXPECT_EQ(forger.ttls.get(), (std::vector<int>{4, 63}));
     for (const Echo* echo : {&first, &second}) {
         ASSERT_EQ(echo->result, 1u);
         EXPECT_EQ(echo->reply.Status, IpStatus::Success);
-        EXPECT_EQ(echo->payload(), payload);
+        EXPECT_EQ(std::memcmp(echo->reply.Address, &kTarget, 4), 0);
+        EXPECT_EQ(echo->payload(), blanks(99));
         EXPECT_EQ(echo->reply.Options.Ttl, 99);
         EXPECT_GE(echo->reply.RoundTripTime, 50);
         EXPECT_LE(echo->reply.RoundTripTime, echo->elapsedMs);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, LiveEcho, testing::Values(kRaw, kDatagram, kSharedRaw),
+INSTANTIATE_TEST_SUITE_P(Kinds, LiveEcho, testing::Values(kDatagram, kHelper),
                          testing::PrintToStringParamName());
 
-// main()'s setup: datagram sockets while ping_group_range allows them, then
-// the raw socket handed over; no other kind of socket is taken.
-TEST_F(Network, AutoPrefersDatagramThenSharesTheRawSocket) {
-    // With its IP header ours to write, requests would go out malformed.
-    const int one = 1;
-    const int headerIncluded = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    setsockopt(headerIncluded, IPPROTO_IP, IP_HDRINCL, &one, sizeof one);
-    for (const int fd : {headerIncluded, socket(AF_INET, SOCK_RAW, IPPROTO_UDP),
-                         socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP)}) {
-        EXPECT_EQ(LinuxIcmpHelper(Kind::RawOnly, fd).lastOpenError(), EPROTOTYPE);
-        close(fd);
+// This process's descriptors that are raw sockets.
+int rawSocketsHeld() {
+    int raw = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        int type = 0;
+        socklen_t length = sizeof type;
+        raw += getsockopt(std::stoi(entry.path().filename()), SOL_SOCKET, SO_TYPE, &type,
+                          &length) == 0 &&
+               type == SOCK_RAW;
     }
-    const auto helper = makeHelper(Kind::Auto, true);
-    LinuxIcmpHelper datagramOnly(Kind::DatagramOnly);
-    const auto datagram = helper->IcmpCreateFile();
-    ASSERT_TRUE(client.shell("echo 1 0 >/proc/sys/net/ipv4/ping_group_range"));
-    const auto raw = helper->IcmpCreateFile();
-    EXPECT_EQ(helper->lastOpenError(), 0);
-    EXPECT_EQ(datagramOnly.IcmpCreateFile(), IcmpHelper::kInvalidHandle);
-    EXPECT_EQ(datagramOnly.lastOpenError(), EACCES);
-    for (const auto h : {datagram, raw}) {
-        EXPECT_EQ(send(*helper, h, kLoopback, pattern(8, 0), 1000).result, 1u);
+    return raw;
+}
+
+// Datagram sockets while ping_group_range allows them, then one helper for
+// every handle, started at the first that needs it, again after it ended, and
+// ended with the layer; the raw socket is the helper's alone.
+TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
+    {
+        LinuxIcmpHelper helper(Kind::Auto);
+        LinuxIcmpHelper datagramOnly(Kind::DatagramOnly);
+        const auto datagram = helper.IcmpCreateFile();
+        EXPECT_TRUE(childrenOf(getpid()).empty());
+        ASSERT_TRUE(client.shell("echo 1 0 >/proc/sys/net/ipv4/ping_group_range"));
+        EXPECT_EQ(datagramOnly.IcmpCreateFile(), IcmpHelper::kInvalidHandle);
+        EXPECT_EQ(datagramOnly.lastOpenError(), EACCES);
+        const auto viaHelper = helper.IcmpCreateFile();
+        EXPECT_EQ(helper.lastOpenError(), 0);
+        const auto again = helper.IcmpCreateFile();
+        EXPECT_EQ(childrenOf(getpid()).size(), 1u);
+        for (const auto handle : {datagram, viaHelper, again}) {
+            EXPECT_EQ(send(helper, handle, kLoopback, blanks(8), 1000).result, 1u);
+        }
+        EXPECT_EQ(socketsIn("icmp"), 1);  // datagram sockets show once bound by their first send
+        EXPECT_EQ(socketsIn("raw"), 1);
+        EXPECT_EQ(rawSocketsHeld(), 0);
+        // One that ends during a wait is no reply at once; one that stops
+        // answering, a second after the time-out. The next echo has a new one.
+        for (const int signal : {SIGKILL, SIGSTOP}) {
+            const pid_t old = childrenOf(getpid()).at(0);
+            helper.setWhileWaiting([&] { kill(old, signal); });
+            const Echo lost = send(helper, viaHelper, kBlackhole, {}, 500);
+            EXPECT_EQ(lost.result, 0u);
+            EXPECT_LT(lost.elapsedMs, signal == SIGKILL ? 400 : 2500);
+            helper.setWhileWaiting(nullptr);
+            EXPECT_EQ(send(helper, viaHelper, kLoopback, {}, 1000).result, 1u);
+            const auto now = childrenOf(getpid());
+            ASSERT_EQ(now.size(), 1u);
+            EXPECT_NE(now[0], old);
+        }
     }
-    EXPECT_EQ(socketsIn("icmp"), 1);  // datagram sockets show once bound by their first send
-    EXPECT_EQ(socketsIn("raw"), 1);
+    EXPECT_TRUE(childrenOf(getpid()).empty());
 }
 
 // ---- Whole runs in the client.
@@ -395,21 +446,21 @@ TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
         const char* from;         // the last counted answer's sender
         const char* routerLater;  // a change on the router before the second echo
     } rows[] = {
-        {"a target that answers, with its TTL less the router's hop", "10.2.0.2", "4",
-         repliesPattern("10.2.0.2", 4, 99), 4, 0, "10.2.0.2", nullptr},
-        {"host unreachable, counted; the reply after it passed over", "10.3.0.1", "2",
-         QStringLiteral("Destination Host Not Reachable") + noAverage, 1, 0, "10.1.0.2",
-         "ip route replace 10.3.0.0/24 via 10.2.0.2"},
-        {"no route on the router: net unreachable", "10.4.0.1", "1",
-         QStringLiteral("Destination Unreahable") + noAverage, 1, 1, "10.1.0.2", nullptr},
-        {"a routing loop: time exceeded, which has no text", "10.5.0.1", "1", noAverage, 1, 1,
-         "10.1.0.2", nullptr},
-        {"a silent drop: a time-out after 2700 ms", "10.6.0.1", "1",
+        {"a target that answers, with its TTL less the router's hop", "198.18.2.2", "4",
+         repliesPattern("198.18.2.2", 4, 99), 4, 0, "198.18.2.2", nullptr},
+        {"host unreachable, counted; the reply after it passed over", "198.18.3.1", "2",
+         QStringLiteral("Destination Host Not Reachable") + noAverage, 1, 0, "198.18.1.2",
+         "ip route replace 198.18.3.0/24 via 198.18.2.2"},
+        {"no route on the router: net unreachable", "198.18.4.1", "1",
+         QStringLiteral("Destination Unreahable") + noAverage, 1, 1, "198.18.1.2", nullptr},
+        {"a routing loop: time exceeded, which has no text", "198.18.5.1", "1", noAverage, 1, 1,
+         "198.18.1.2", nullptr},
+        {"a silent drop: a time-out after 2700 ms", "198.18.6.1", "1",
          QStringLiteral(" Request Timeout\\r\\n") + noAverage, 0, 0, "", nullptr},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        RealForm r(GetParam().kind, GetParam().shared);
+        RealForm r(GetParam().kind);
         Clock::time_point firstSend;
         r.ui.atYield[1] = [&] { firstSend = Clock::now(); };
         if (row.routerLater != nullptr) {
@@ -435,9 +486,9 @@ TEST_P(RealRun, shouldCountEachEchoOnceOnALinkThatDuplicatesAndReorders) {
         GTEST_SKIP() << "no tc netem in this kernel (sch_netem): duplicates and reordering are "
                         "tested by the forged replies only";
     }
-    RealForm r(GetParam().kind, GetParam().shared);
-    const QString& text = r.run(QStringLiteral("10.2.0.2"), "4");
-    EXPECT_EQ(text.count(QStringLiteral(" Reply from 10.2.0.2: Bytes = 32 ")), 4)
+    RealForm r(GetParam().kind);
+    const QString& text = r.run(QStringLiteral("198.18.2.2"), "4");
+    EXPECT_EQ(text.count(QStringLiteral(" Reply from 198.18.2.2: Bytes = 32 ")), 4)
         << text.toStdString();
     EXPECT_EQ(r.form.ReplyCount, 4);
 }
@@ -454,7 +505,7 @@ TEST_P(RealRun, shouldReportTheRoundTripTimeThatPingReports) {
     ping.start(QStringLiteral("nsenter"),
                {QString::fromStdString("--net=" + client.path()), QStringLiteral("ping"),
                 QStringLiteral("-n"), QStringLiteral("-c4"), QStringLiteral("-i0.2"),
-                QStringLiteral("10.2.0.2")});
+                QStringLiteral("198.18.2.2")});
     if (!ping.waitForFinished(10000) || ping.exitCode() != 0) {
         GTEST_SKIP() << "no iputils ping to compare with";
     }
@@ -463,10 +514,10 @@ TEST_P(RealRun, shouldReportTheRoundTripTimeThatPingReports) {
                              .match(QString::fromLatin1(ping.readAllStandardOutput()));
     ASSERT_TRUE(summary.hasMatch());
 
-    RealForm r(GetParam().kind, GetParam().shared);
+    RealForm r(GetParam().kind);
     std::vector<int> rtts;
     auto it = QRegularExpression(QStringLiteral("RTT = (\\d+)ms"))
-                  .globalMatch(r.run(QStringLiteral("10.2.0.2"), "4"));
+                  .globalMatch(r.run(QStringLiteral("198.18.2.2"), "4"));
     while (it.hasNext()) {
         rtts.push_back(it.next().captured(1).toInt());
     }
@@ -479,7 +530,7 @@ TEST_P(RealRun, shouldReportTheRoundTripTimeThatPingReports) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sockets, RealRun, testing::Values(kDatagram, kSharedRaw),
+INSTANTIATE_TEST_SUITE_P(Sockets, RealRun, testing::Values(kDatagram, kHelper),
                          testing::PrintToStringParamName());
 
 }  // namespace

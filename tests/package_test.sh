@@ -20,7 +20,7 @@ fail() {
 deb=$(echo "$work"/sondrel-ping_*.deb)
 
 depends=$(dpkg-deb -f "$deb" Depends | tr -d ' ' | tr ',' '\n' | sed 's/(.*//')
-for p in libqt6widgets6 libqt6gui6 libcap2 libcap2-bin fonts-wqy-microhei; do
+for p in libqt6widgets6 libqt6gui6 libcap2-bin fonts-wqy-microhei; do
     echo "$depends" | grep -qx "$p" || fail "Depends lacks $p: $depends"
 done
 dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\* +postinst ' ||
@@ -28,6 +28,7 @@ dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\* +postinst ' ||
 
 files=$(dpkg-deb -c "$deb" | grep -v '^d' | awk '{ print $6 }' | sort)
 expected="./usr/bin/sondrel-ping
+./usr/libexec/sondrel-ping/sondrel-ping-icmp
 ./usr/share/applications/sondrel-ping.desktop
 ./usr/share/doc/sondrel-ping/changelog.gz
 ./usr/share/doc/sondrel-ping/copyright
@@ -40,7 +41,9 @@ expected="./usr/bin/sondrel-ping
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
-[ -x "$root/usr/bin/sondrel-ping" ] || fail "the program is not executable"
+for program in usr/bin/sondrel-ping usr/libexec/sondrel-ping/sondrel-ping-icmp; do
+    [ -x "$root/$program" ] || fail "$program is not executable"
+done
 for size in 16 24 32 48; do
     file "$root/usr/share/icons/hicolor/${size}x$size/apps/sondrel-ping.png" |
         grep -q "PNG image data, $size x $size," || fail "no $size px icon"
@@ -68,7 +71,7 @@ for case in "missing 1" "fails 1" "works 0"; do
     [ -s "$bin/said" ] && said=1 || said=0
     [ "$said" = "$2" ] || fail "postinst with setcap $1 said: $(cat "$bin/said")"
 done
-[ "$(cat "$work/works/args")" = "cap_net_raw+p /usr/bin/sondrel-ping" ] ||
+[ "$(cat "$work/works/args")" = "cap_net_raw,cap_setpcap=p /usr/libexec/sondrel-ping/sondrel-ping-icmp" ] ||
     fail "setcap got: $(cat "$work/works/args")"
 
 # The manual page, the copyright file, the changelog and the control data are

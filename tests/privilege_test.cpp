@@ -1,5 +1,8 @@
-// Program files with cap_net_raw+p, started as nobody: they keep a raw ICMP
-// socket and no capability, and still ping.
+// What a local user can get at through the program: its ICMP helper, fed any
+// request; the window process, made to load a plugin of the user's own.
+
+#include "netns.h"
+#include "platform/icmp_process_linux.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,165 +10,277 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
+#include <arpa/inet.h>
 #include <pwd.h>
-#include <sys/inotify.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 #include <string>
 
 namespace {
 
-constexpr auto kRunnableByAll =
-    QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
-class AsNobodyWithNetRaw : public testing::Test {
-protected:
-    void SetUp() override {
-        const passwd* nobody = getpwnam("nobody");
-        if (geteuid() != 0 || nobody == nullptr ||
-            QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()) {
-            GTEST_SKIP() << "needs root, a user nobody and setpriv to start a program unprivileged";
+// Icmp OutEchos of the calling thread's network namespace.
+long echoesSent() {
+    std::ifstream snmp("/proc/thread-self/net/snmp");
+    std::string names;
+    std::string line;
+    while (std::getline(snmp, line) && !line.starts_with("Icmp: ")) {
+    }
+    names = line;
+    std::getline(snmp, line);
+    std::istringstream name(names);
+    std::istringstream value(line);
+    for (std::string n, v; name >> n && value >> v;) {
+        if (n == "OutEchos") {
+            return std::stol(v);
         }
-        uid = nobody->pw_uid;
-        gid = nobody->pw_gid;
-        QFile::setPermissions(dir.path(), kRunnableByAll);
     }
-
-    // A copy in dir with cap_net_raw+p, started as nobody with nothing
-    // inherited but the environment given; false where setcap or extended
-    // attributes are missing.
-    bool startCopy(const QString& program, QProcess& process, const QProcessEnvironment& env = {}) {
-        const QString copy = dir.filePath(QFileInfo(program).fileName());
-        if (!QFile::copy(program, copy) || !QFile::setPermissions(copy, kRunnableByAll) ||
-            QProcess::execute(QStringLiteral("setcap"), {QStringLiteral("cap_net_raw+p"), copy}) !=
-                0) {
-            return false;
-        }
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral("setpriv"),
-                      {QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid),
-                       QStringLiteral("--clear-groups"), QStringLiteral("--inh-caps=-all"),
-                       QStringLiteral("--"), copy});
-        EXPECT_TRUE(process.waitForStarted());
-        return true;
-    }
-
-    QTemporaryDir dir;
-    uid_t uid = 0;
-    gid_t gid = 0;
-};
-
-#define SKIP_WITHOUT_FILE_CAPABILITIES                                                      \
-    GTEST_SKIP() << "no file capabilities here (setcap missing, or no extended attributes " \
-                    "on the file system of "                                                \
-                 << dir.path().toStdString() << ")"
-
-TEST_F(AsNobodyWithNetRaw, shouldPingOverTheRawSocketItKeptWithNoCapabilityLeft) {
-    QProcess probe;
-    if (!startCopy(QStringLiteral(PING_PROBE), probe)) {
-        SKIP_WITHOUT_FILE_CAPABILITIES;
-    }
-    ASSERT_TRUE(probe.waitForFinished(20000));
-    EXPECT_EQ(probe.exitCode(), 0) << probe.readAllStandardError().toStdString();
+    return -1;
 }
 
-// Raw ICMP sockets (local port 1 in /proc/net/raw) among the process's descriptors.
-int rawIcmpSockets(const std::string& proc) {
-    std::set<std::string> held;
-    std::error_code error;
-    for (const auto& fd : std::filesystem::directory_iterator(proc + "/fd", error)) {
-        held.insert(std::filesystem::read_symlink(fd.path(), error).string());
+TEST(IcmpHelperProgram, shouldEndWithoutSendingOnAnyRequestButAValidOne) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root, for the raw socket and a network namespace to count in";
     }
+    const Netns ns;
+    ASSERT_TRUE(ns.shell("ip link set lo up"));
+    const InNetns in(ns);
+    const icmp::Request valid{inet_addr("127.0.0.1"), 8, 64, 0, 1000};
+    const auto bytes = [&](void (*change)(icmp::Request&), int extra = 0) {
+        icmp::Request request = valid;
+        change(request);
+        std::string out(reinterpret_cast<const char*>(&request), sizeof request);
+        out.resize(out.size() + extra);
+        return out;
+    };
+    const struct {
+        const char* name;
+        std::string request;
+        bool served;
+    } rows[] = {
+        {"valid", bytes([](auto&) {}), true},
+        {"the largest", bytes([](auto& r) { r.size = 32767, r.timeoutMs = 10000; }), true},
+        {"a byte short", bytes([](auto&) {}, -1), false},
+        {"a byte more", bytes([](auto&) {}, 1), false},
+        {"size 32768", bytes([](auto& r) { r.size = 32768; }), false},
+        {"time-out 10001 ms", bytes([](auto& r) { r.timeoutMs = 10001; }), false},
+        {"the zero byte set", bytes([](auto& r) { r.zero = 1; }), false},
+        {"broadcast", bytes([](auto& r) { r.destination = INADDR_BROADCAST; }), false},
+        {"multicast", bytes([](auto& r) { r.destination = inet_addr("224.0.0.1"); }), false},
+        {"multicast, last", bytes([](auto& r) { r.destination = inet_addr("239.255.255.255"); }),
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        IcmpHelperProcess helper(LinuxIcmpHelper::helperPath());
+        ASSERT_EQ(helper.start(), IcmpHelperProcess::Start::Serving) << helper.error();
+        const long before = echoesSent();
+        ASSERT_EQ(send(helper.fd(), row.request.data(), row.request.size(), 0),
+                  ssize_t(row.request.size()));
+        // Ended: an answer of result 0 at once.
+        const auto answer = helper.answer(Clock::now() + std::chrono::seconds(5));
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_EQ(answer->response.result, row.served ? 1u : 0u);
+        EXPECT_EQ(helper.serving(), row.served);
+        EXPECT_EQ(echoesSent() - before, row.served ? 1 : 0);
+    }
+}
+
+// As nobody, with neither a ping socket nor the helper's capability: lines
+// that fit the results box, with the commands for this very helper file.
+TEST(IcmpHelperProgram, shouldSayHowToPermitIcmpWhereNothingIs) {
+    const passwd* nobody = getpwnam("nobody");
+    const std::string helper = fs::canonical(PING_HELPER).string();
+    if (geteuid() != 0 || nobody == nullptr ||
+        std::system(("setpriv --reuid=nobody --regid=" + std::to_string(nobody->pw_gid) +
+                     " --clear-groups test -x " + helper)
+                        .c_str()) != 0) {
+        GTEST_SKIP() << "needs root, and a build tree within nobody's reach, to start the helper "
+                        "as nobody";
+    }
+    const std::string expected =
+        "ICMP is not permitted for this program. To permit it, run:\r\n"
+        "  sudo setcap cap_net_raw,cap_setpcap=p \\\r\n    " +
+        helper +
+        "\r\n"
+        "or let every group open ping sockets:\r\n"
+        "  sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\r\n";
+    EXPECT_EXIT(
+        {
+            if (setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) != 0 ||
+                setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) != 0) {
+                std::exit(2);
+            }
+            LinuxIcmpHelper icmp(LinuxIcmpHelper::SocketKind::HelperOnly);
+            const bool refused = icmp.IcmpCreateFile() == IcmpHelper::kInvalidHandle;
+            const std::string text = icmp.openFailure();
+            std::fputs(text.c_str(), stderr);
+            std::exit(refused && text == expected ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+// The receive queues of the raw ICMP sockets (local port 1) in a process's
+// network namespace.
+std::vector<long> rawIcmpQueues(const std::string& proc) {
     std::ifstream table(proc + "/net/raw");
-    int raw = 0;
+    std::vector<long> queues;
     std::string line;
     std::getline(table, line);  // the heading
     while (std::getline(table, line)) {
         std::istringstream fields(line);
-        std::string local, field;
-        fields >> field >> local;
-        for (int skip = 0; skip < 8; ++skip) {
-            fields >> field;  // ends at the inode
+        std::string local, queue, field;
+        fields >> field >> local >> field >> field >> queue;
+        if (local.ends_with(":0001")) {
+            queues.push_back(std::stol(queue.substr(queue.find(':') + 1), nullptr, 16));
         }
-        raw += local.ends_with(":0001") && held.contains("socket:[" + field + "]");
     }
-    return raw;
+    return queues;
 }
 
-// Up: the load has read the settings file, after the window was shown.
-TEST_F(AsNobodyWithNetRaw, shouldHoldNoCapabilityOnceTheWindowIsUp) {
-    // Wherever the program looks for its settings: its folder or the user's.
-    const QString config = dir.filePath(QStringLiteral("config"));
-    const QString runtime = dir.filePath(QStringLiteral("runtime"));  // else Qt makes one in /tmp
-    ASSERT_TRUE(QDir().mkpath(config + QStringLiteral("/sondrel-ping")) && QDir().mkdir(runtime));
-    ASSERT_EQ(chown(QFile::encodeName(runtime).constData(), uid, gid), 0);
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    QFile::setPermissions(config, kRunnableByAll);
-    for (const QString& folder : {dir.path(), config + QStringLiteral("/sondrel-ping")}) {
-        QFile::setPermissions(folder, kRunnableByAll);
-        {
-            QFile file(folder + QStringLiteral("/Settings.inf"));
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-        }
-        inotify_add_watch(watch, QFile::encodeName(folder).constData(), IN_OPEN);
-    }
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("HOME"), dir.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    QProcess program;
-    if (!startCopy(QStringLiteral(PING_PROGRAM), program, env)) {
-        close(watch);
-        SKIP_WITHOUT_FILE_CAPABILITIES;
-    }
-    bool up = false;
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!up && std::chrono::steady_clock::now() < giveUp &&
-           program.state() == QProcess::Running) {
-        pollfd ready{watch, POLLIN, 0};
-        alignas(inotify_event) char events[4096];
-        const ssize_t n = poll(&ready, 1, 200) > 0 ? read(watch, events, sizeof events) : 0;
-        for (ssize_t at = 0; at < n;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-            up = up || (event->len > 0 && std::string(event->name) == "Settings.inf");
-            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        }
-    }
-    close(watch);
-    ASSERT_TRUE(up) << "the window did not come up: "
-                    << program.readAllStandardError().toStdString();
-
-    const std::string proc = "/proc/" + std::to_string(program.processId());
-    std::ifstream status(proc + "/status");
-    int fields = 0;
+std::string statusOf(pid_t pid, const std::string& names) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string found;
     for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("Cap") && !line.starts_with("CapBnd")) {
-            EXPECT_EQ(line.substr(line.find('\t') + 1), "0000000000000000") << line;
-            ++fields;
-        }
-        if (line.starts_with("NoNewPrivs:")) {
-            EXPECT_EQ(line, "NoNewPrivs:\t1");
-            ++fields;
+        if (names.find(line.substr(0, line.find(':') + 1)) != std::string::npos) {
+            found += line + "\n";
         }
     }
-    EXPECT_EQ(fields, 5);
-    EXPECT_EQ(rawIcmpSockets(proc), 1);
-    program.terminate();
-    if (!program.waitForFinished(10000)) {
-        program.kill();
-        program.waitForFinished();
+    return found;
+}
+
+bool waitFor(const std::function<bool()>& done, QProcess* alive = nullptr) {
+    for (const auto giveUp = Clock::now() + std::chrono::seconds(30); Clock::now() < giveUp;) {
+        if (done()) {
+            return true;
+        }
+        if (alive != nullptr && alive->state() != QProcess::Running) {
+            return false;
+        }
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+// The attack as a user would make it: the program, with the capability an
+// older version put on its file, started as nobody with a plugin of the
+// user's own in a network namespace of its own. The plugin (privilege_probe)
+// pings 127.0.0.1 through the window, says what it finds in its process, and
+// whether it got any of the ICMP of an iputils ping the test runs meanwhile.
+TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
+    const passwd* nobody = getpwnam("nobody");
+    if (geteuid() != 0 || nobody == nullptr ||
+        QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()) {
+        GTEST_SKIP() << "needs root, a user nobody and setpriv to start a program unprivileged";
+    }
+    QTemporaryDir dir;
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::ExeOther);
+    const fs::path root = dir.path().toStdString();
+    const fs::path program = root / "bin/sondrel-ping";
+    const fs::path helper =
+        (program.parent_path() /
+         fs::path(PING_HELPER).lexically_relative(fs::path(PING_PROGRAM).parent_path()))
+            .lexically_normal();
+    const fs::path plugins = root / "plugins";
+    const fs::path home = root / "home";
+    for (const auto& [from, to, caps] :
+         {std::tuple{PING_PROGRAM, program, "cap_net_raw+p"},
+          std::tuple{PING_HELPER, helper, "cap_net_raw,cap_setpcap=p"},
+          std::tuple{PING_PLUGIN, plugins / "generic/libprobe.so", ""}}) {
+        fs::create_directories(to.parent_path());
+        fs::copy_file(from, to);
+        if (*caps != '\0' &&
+            std::system(
+                ("setcap " + std::string(caps) + " " + to.string() + " 2>/dev/null").c_str()) !=
+                0) {
+            GTEST_SKIP() << "no file capabilities here (setcap missing, or no extended "
+                            "attributes on the file system of "
+                         << root << ")";
+        }
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        fs::permissions(entry, fs::perms::others_read | fs::perms::others_exec,
+                        fs::perm_options::add);
+    }
+    fs::create_directories(home);
+    ASSERT_EQ(chown(home.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+
+    const Netns ns;
+    ASSERT_TRUE(ns.shell("ip link set lo up"));
+    const QString net = QString::fromStdString("--net=" + ns.path());
+    for (const bool byVariable : {true, false}) {
+        SCOPED_TRACE(byVariable ? "QT_QPA_GENERIC_PLUGINS" : "-plugin");
+        for (const char* name : {"listening", "pinged", "report"}) {
+            fs::remove(home / name);
+        }
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("HOME"), QString::fromStdString(home));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(home));
+        env.insert(QStringLiteral("QT_PLUGIN_PATH"), QString::fromStdString(plugins));
+        QStringList args{net,
+                         QStringLiteral("setpriv"),
+                         QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
+                         QStringLiteral("--regid=%1").arg(nobody->pw_gid),
+                         QStringLiteral("--clear-groups"),
+                         QStringLiteral("--inh-caps=-all"),
+                         QStringLiteral("--"),
+                         QString::fromStdString(program)};
+        if (byVariable) {
+            env.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("probe"));
+        } else {
+            args << QStringLiteral("-plugin") << QStringLiteral("probe");
+        }
+        QProcess window;
+        window.setProcessEnvironment(env);
+        window.start(QStringLiteral("nsenter"), args);
+        ASSERT_TRUE(window.waitForStarted());
+        ASSERT_TRUE(waitFor([&] { return fs::exists(home / "listening"); }, &window))
+            << window.readAllStandardError().toStdString();
+
+        // Its helper: holds the one raw socket, and nothing else of its file's.
+        const auto helpers = childrenOf(pid_t(window.processId()));
+        ASSERT_EQ(helpers.size(), 1u);
+        const std::string proc = "/proc/" + std::to_string(helpers[0]);
+        EXPECT_EQ(statusOf(helpers[0], "CapInh:CapPrm:CapEff:CapBnd:CapAmb:NoNewPrivs:"),
+                  "CapInh:\t0000000000000000\nCapPrm:\t0000000000000000\n"
+                  "CapEff:\t0000000000000000\nCapBnd:\t0000000000000000\n"
+                  "CapAmb:\t0000000000000000\nNoNewPrivs:\t1\n");
+        EXPECT_EQ(fs::read_symlink(proc + "/exe"), helper);
+        EXPECT_EQ(std::distance(fs::directory_iterator(proc + "/fd"), {}), 2)
+            << "its client and its raw socket only, not the plugin's";
+        // Unrelated ICMP, which the idle helper's socket, the only raw one in
+        // the namespace once the ping has ended, must not queue.
+        QProcess ping;
+        ping.start(QStringLiteral("nsenter"),
+                   {net, QStringLiteral("ping"), QStringLiteral("-c5"), QStringLiteral("-i0.01"),
+                    QStringLiteral("-q"), QStringLiteral("127.0.0.1")});
+        EXPECT_TRUE(ping.waitForFinished(10000) && ping.exitCode() == 0)
+            << ping.readAllStandardError().toStdString();
+        EXPECT_EQ(rawIcmpQueues(proc), std::vector<long>{0});
+        QFile(QString::fromStdString(home / "pinged")).open(QIODevice::WriteOnly);
+
+        ASSERT_TRUE(waitFor([&] { return fs::exists(home / "report"); }, &window));
+        const QByteArray report = readFile(QString::fromStdString(home / "report"));
+        EXPECT_TRUE(report.startsWith("caps 0 0 0 0\nheld 0\nopened 0\ntaken 0\nheard 0\n"))
+            << report.data();
+        EXPECT_EQ(report.count(" Reply from 127.0.0.1: Bytes = 32 RTT = "), 4) << report.data();
+        window.kill();
+        window.waitForFinished();
+        EXPECT_TRUE(waitFor([&] {
+            const std::string state = statusOf(helpers[0], "State:");
+            return state.empty() || state.find("zombie") != std::string::npos;
+        })) << "the helper outlived its window";
     }
 }
 

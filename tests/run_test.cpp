@@ -89,13 +89,13 @@ TEST(Run, shouldWriteOneLinePerEchoAndTheRoundedAverage) {
 
 TEST(Run, shouldSendEachEchoAsDesigned) {
     PingRun r;
-    r.winsock.names["a.example"] = {192, 168, 0, 1};
+    r.winsock.names["a.example"] = {198, 18, 0, 1};
     r.form.Host.setText(QStringLiteral("a.example"));
     r.start(QStringLiteral("2"));
     ASSERT_EQ(r.icmp.sent.size(), 2u);
     for (const auto& sent : r.icmp.sent) {
         EXPECT_EQ(std::tuple(sent.handle, sent.destination, sent.size, sent.ttl, sent.timeoutMs),
-                  std::tuple(7u, 0x0100A8C0u, uint16_t{32}, uint8_t{255}, 2700u));
+                  std::tuple(7u, 0x010012C6u, uint16_t{32}, uint8_t{255}, 2700u));
         EXPECT_GE(sent.replySize, 28u + 32767u);
     }
     // The check of the host text, then the run's own lookup.

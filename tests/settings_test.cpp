@@ -176,8 +176,8 @@ TEST(FormLoad, shouldStartTheLibraryShowTheWindowAndFillTheBoxesFromTheFile) {
     } cases[] = {
         {"no file empties the boxes", {}, {"", "", ""}},
         {"a missing key empties its box",
-         "[settings]\r\nhostname=10.0.0.1\r\ntimes=9\r\n",
-         {"10.0.0.1", "9", ""}},
+         "[settings]\r\nhostname=198.18.0.1\r\ntimes=9\r\n",
+         {"198.18.0.1", "9", ""}},
         {"a box keeps what precedes a NUL; bytes invalid in the locale's encoding become U+FFFD",
          QByteArray::fromStdString("[settings]\r\nhostname=a\0b\r\nbytes=\xFF\xC3(\r\n"s),
          {"a", "", "\uFFFD\uFFFD("}},

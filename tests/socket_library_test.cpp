@@ -53,20 +53,20 @@ TEST(LinuxSocketLibrary, shouldKeepTheAnswerAndTheLastErrorPerThread) {
     LinuxSocketLibrary library;
     WsaData data;
     library.WSAStartup(0x0101, data);
-    const HostEnt* first = library.gethostbyname("10.0.0.1");
+    const HostEnt* first = library.gethostbyname("198.18.0.1");
     ASSERT_NE(first, nullptr);
     const int32_t before = library.WSAGetLastError();
     std::thread other([&] {
         EXPECT_EQ(library.gethostbyname("nowhere.invalid"), nullptr);
         EXPECT_EQ(library.WSAGetLastError(), 11001);
-        EXPECT_NE(library.gethostbyname("10.0.0.2"), first);
+        EXPECT_NE(library.gethostbyname("198.18.0.2"), first);
     });
     other.join();
-    EXPECT_EQ(firstAddress(first), "10.0.0.1");
+    EXPECT_EQ(firstAddress(first), "198.18.0.1");
     EXPECT_EQ(library.WSAGetLastError(), before);
     // The next lookup on this thread overwrites the answer.
-    EXPECT_EQ(library.gethostbyname("10.0.0.3"), first);
-    EXPECT_EQ(firstAddress(first), "10.0.0.3");
+    EXPECT_EQ(library.gethostbyname("198.18.0.3"), first);
+    EXPECT_EQ(firstAddress(first), "198.18.0.3");
 }
 
 }  // namespace

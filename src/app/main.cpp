@@ -1,13 +1,11 @@
 #include "app/program.h"
-#include "platform/privileges.h"
+#include "platform/icmp/privileges.h"
 
 #include <QApplication>
 
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-
-#include <unistd.h>
 
 namespace {
 
@@ -22,7 +20,14 @@ bool haveDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rawIcmp = openRawIcmpSocketThenDropCapabilities();
+    // The window needs none: its ICMP helper holds the raw socket. A file
+    // capability left from an older version, or an inherited ambient set,
+    // goes before anything reads the environment. No no-new-privs: the
+    // helper's own file capability would not work.
+    if (!dropCapabilities()) {
+        std::fputs("sondrel-ping: cannot drop the capabilities it was started with.\n", stderr);
+        return 1;
+    }
     std::setlocale(LC_ALL, "");
     if (!haveDisplay()) {
         std::fputs(
@@ -32,10 +37,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
-    Program program(rawIcmp);
-    if (rawIcmp >= 0) {
-        close(rawIcmp);  // the ICMP helper keeps its own
-    }
+    Program program;
     program.form.Form_Load();
     return QApplication::exec();
 }

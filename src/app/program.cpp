@@ -2,8 +2,8 @@
 
 #include <QCoreApplication>
 
-Program::Program(int rawIcmp)
-    : icmp(LinuxIcmpHelper::SocketKind::Auto, rawIcmp),
+Program::Program(LinuxIcmpHelper::SocketKind icmpKind)
+    : icmp(icmpKind),
       settings(QCoreApplication::applicationDirPath(), qEnvironmentVariable("XDG_CONFIG_HOME"),
                qEnvironmentVariable("HOME")),
       form({windowSystem, icmp, winsock, settings}),

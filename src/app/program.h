@@ -10,8 +10,7 @@
 // The program's parts, wired together: the window on the real platform layer.
 // Make it after the QApplication; then Form_Load starts it.
 struct Program {
-    // rawIcmp: the raw ICMP socket opened while the capability was held, or -1.
-    explicit Program(int rawIcmp);
+    explicit Program(LinuxIcmpHelper::SocketKind icmpKind = LinuxIcmpHelper::SocketKind::Auto);
 
     QtWindowSystem windowSystem;
     LinuxIcmpHelper icmp;

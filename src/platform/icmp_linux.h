@@ -1,37 +1,33 @@
 #pragma once
 
 #include "platform/icmp_helper.h"
+#include "platform/icmp_process_linux.h"
 
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 
-namespace icmp {
-struct Socket;
-}
-
-// IcmpHelper on Linux ICMP sockets: each handle has a datagram ICMP socket
-// ("ping socket", allowed by net.ipv4.ping_group_range) or a raw one
-// (CAP_NET_RAW), or all raw handles share the raw socket given to the
-// constructor. One call at a time, from one thread. A reply counts only with
-// the request's payload unchanged.
+// IcmpHelper on Linux. Each handle has a datagram ICMP socket ("ping
+// socket", allowed by net.ipv4.ping_group_range) of its own; where none is
+// allowed, the echoes of every handle go through one ICMP helper program,
+// which holds the raw socket: started at the first handle that needs it, kept
+// for the life of this object, started again if it ended. This process never
+// holds a raw socket or a capability. One call at a time, from one thread.
+//
+// Through the helper a payload must be blanks (it sends that many of its
+// own); any other is not sent. Echoes to 255.255.255.255 and to multicast
+// addresses are not sent (0 at once), and no echo waits longer than 10 s.
 class LinuxIcmpHelper final : public IcmpHelper {
 public:
     enum class SocketKind {
-        Auto,  // datagram where ping_group_range allows it, else raw
+        Auto,  // datagram where ping_group_range allows it, else the helper
         DatagramOnly,
-        RawOnly,
+        HelperOnly,
     };
 
-    // rawFd: an AF_INET/SOCK_RAW/IPPROTO_ICMP socket opened while the process
-    // held CAP_NET_RAW, or -1. The helper keeps its own dup() of it, so the
-    // caller may close rawFd as soon as the constructor returns; handles
-    // needing a raw socket then share that one instead of calling socket().
-    // The options the helper sets on it (IP_TTL, ICMP_FILTER) apply to rawFd
-    // too, so the caller should not use rawFd for anything else. Any other kind
-    // of descriptor is ignored.
-    explicit LinuxIcmpHelper(SocketKind kind = SocketKind::Auto, int rawFd = -1);
-
+    explicit LinuxIcmpHelper(SocketKind kind = SocketKind::Auto);
+    ~LinuxIcmpHelper() override;
     LinuxIcmpHelper(const LinuxIcmpHelper&) = delete;
     LinuxIcmpHelper& operator=(const LinuxIcmpHelper&) = delete;
 
@@ -42,29 +38,33 @@ public:
                           void* replyBuffer, uint32_t replySize, uint32_t timeoutMs) override;
     bool IcmpCloseHandle(Handle handle) override;
 
-    // errno of the latest IcmpCreateFile (0 when it succeeded), or of taking
-    // rawFd if no IcmpCreateFile has run yet.
-    int lastOpenError() const { return lastOpenError_; }
+    // errno of the latest IcmpCreateFile (0 when it succeeded, or when the
+    // helper ended before it was ready).
+    int lastOpenError() const { return openError_; }
 
-    // Called once in an echo whose answer has not come within a frame of the
-    // display (16 ms), before the wait goes on: the window can show what it
-    // holds back while the thread waits for the network.
+    // Called at every frame of the display (16 ms) from the send on while an
+    // echo waits for its answer, never after its time-out: the window can
+    // show what it holds back while the thread waits for the network.
     void setWhileWaiting(std::function<void()> hook) { whileWaiting_ = std::move(hook); }
+
+    // The helper's file: the same path from the program's own file as
+    // installed, in the build tree and in an unpacked package.
+    static std::string helperPath();
 
 private:
     struct Echoer {
-        std::shared_ptr<icmp::Socket> socket;  // sharedRaw_ or the handle's own
-        uint16_t id = 0;
+        std::unique_ptr<icmp::Socket> socket;  // none: through the helper
         uint16_t sequence = 0;
     };
 
-    std::shared_ptr<icmp::Socket> openSocket(int& error) const;
+    bool helperServing();
 
     const SocketKind kind_;
-    std::shared_ptr<icmp::Socket> sharedRaw_;
-    int lastOpenError_ = 0;
+    const std::string helperPath_;
+    std::unique_ptr<IcmpHelperProcess> helper_;
+    IcmpHelperProcess::Start openStart_ = IcmpHelperProcess::Start::Serving;  // of the latest
+    int openError_ = 0;
     std::map<Handle, Echoer> handles_;
     Handle nextHandle_ = 1;
-    uint16_t nextRawId_;
     std::function<void()> whileWaiting_;
 };

@@ -7,9 +7,9 @@
 #include <variant>
 #include <vector>
 
-// ICMPv4 packet building and parsing for LinuxIcmpHelper. No sockets here, so
-// every parser can be unit-tested and fuzzed on plain bytes. Addresses are in
-// network order, as in_addr.s_addr holds them.
+// ICMPv4 packet building and parsing, for the program and its ICMP helper. No
+// sockets here, so every parser can be unit-tested and fuzzed on plain bytes.
+// Addresses are in network order, as in_addr.s_addr holds them.
 namespace icmp {
 
 inline constexpr uint8_t kEchoReply = 0;
@@ -63,8 +63,10 @@ struct EchoKey {
     bool anyId = false;
 };
 
-// A reply with the echo's id and sequence, or an error quoting its id,
-// sequence and destination. Replies may come from any address (broadcasts).
+// A reply with the echo's id and sequence from the address the echo went to,
+// or an error quoting its id, sequence and that address. An echo to 0.0.0.0
+// goes to 127.0.0.1: the kernel takes the unset source address for an unset
+// destination, and the loopback's for both.
 bool answers(const Message& message, const EchoKey& key);
 
 // The original echo request quoted in an ICMP error: its IP header and at least

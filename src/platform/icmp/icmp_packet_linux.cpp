@@ -1,4 +1,4 @@
-#include "platform/icmp_packet_linux.h"
+#include "platform/icmp/icmp_packet_linux.h"
 
 #include "platform/icmp_helper.h"
 
@@ -159,14 +159,15 @@ std::optional<int32_t> errorStatus(uint8_t type, uint8_t code) {
 }
 
 bool answers(const Message& message, const EchoKey& key) {
-    const auto same = [&key](uint16_t id, uint16_t sequence) {
-        return (key.anyId || id == key.id) && sequence == key.sequence;
+    const uint32_t to = key.destination != INADDR_ANY ? key.destination : htonl(INADDR_LOOPBACK);
+    const auto same = [&](uint16_t id, uint16_t sequence, uint32_t address) {
+        return (key.anyId || id == key.id) && sequence == key.sequence && address == to;
     };
     if (const auto* reply = std::get_if<Reply>(&message)) {
-        return same(reply->id, reply->sequence);
+        return same(reply->id, reply->sequence, reply->source);
     }
     if (const auto* error = std::get_if<Error>(&message)) {
-        return same(error->id, error->sequence) && error->destination == key.destination;
+        return same(error->id, error->sequence, error->destination);
     }
     return false;
 }

@@ -1,0 +1,171 @@
+// sondrel-ping-icmp: the one part of Sondrel Ping that holds a raw ICMP
+// socket. Its file carries the capability; the window process, which loads
+// whatever the toolkit loads, starts it and asks it for echoes. Any user may
+// start it by hand with any arguments, environment, descriptors and limits:
+// it reads none of them and serves no more than ping does. See
+// platform/icmp/helper_protocol.h.
+
+#include "platform/icmp/echo_socket_linux.h"
+#include "platform/icmp/helper_protocol.h"
+#include "platform/icmp/privileges.h"
+#include "platform/icmp_helper.h"
+
+#include <linux/capability.h>
+#include <linux/filter.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int kClient = 0;
+
+bool isSocketPair(int fd) {
+    int type = 0;
+    int domain = 0;
+    socklen_t length = sizeof type;
+    return ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) == 0 &&
+           ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) == 0 &&
+           type == SOCK_SEQPACKET && domain == AF_UNIX;
+}
+
+// Needs CAP_SETPCAP; without it (a file given cap_net_raw alone) the set
+// stays, which no-new-privs makes moot.
+void dropBoundingSet() {
+    for (int capability = 0; ::prctl(PR_CAPBSET_READ, capability, 0, 0, 0) >= 0; ++capability) {
+        ::prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
+    }
+}
+
+// All but the client's and fd (if any).
+void closeOthers(int fd) {
+    const unsigned keep = fd > kClient ? static_cast<unsigned>(fd) : kClient;
+    if (keep > kClient + 1) {
+        ::close_range(kClient + 1, keep - 1, 0);
+    }
+    ::close_range(keep + 1, UINT_MAX, 0);
+}
+
+uint16_t randomId() {
+    uint16_t id = 0;
+    if (::getrandom(&id, sizeof id, GRND_NONBLOCK) != sizeof id) {
+        id = static_cast<uint16_t>(::getpid());
+    }
+    return id;
+}
+
+// The host's other ICMP stays out of the queue, idle or busy: the types of an
+// echo reply and of the errors that answer one, then only replies with our
+// identifier and errors quoting an echo request with it. 0, or the errno.
+int filter(int fd, uint16_t id) {
+    constexpr int kIcmpFilter = 1;  // of <linux/icmp.h>, which clashes with <netinet/in.h>
+    const uint32_t blocked =
+        ~(1u << icmp::kEchoReply | 1u << icmp::kDestUnreachable | 1u << icmp::kSourceQuench |
+          1u << icmp::kTimeExceeded | 1u << icmp::kParameterProblem);
+    // A raw IPv4 socket's filter sees the IP header first. X: its length, then
+    // that and the quoted IP header's length together.
+    sock_filter code[] = {
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),  // the type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, icmp::kEchoReply, 0, 2),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),  // the identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 9, 10),
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 8),  // an error: the quoted IP header
+        BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0x0f),
+        BPF_STMT(BPF_ALU | BPF_LSH | BPF_K, 2),
+        BPF_STMT(BPF_ALU | BPF_ADD | BPF_X, 0),
+        BPF_STMT(BPF_MISC | BPF_TAX, 0),
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 8),  // the quoted type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, icmp::kEchoRequest, 0, 3),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 12),  // the quoted identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, UINT32_MAX),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+    const int locked = 1;
+    if (::setsockopt(fd, SOL_RAW, kIcmpFilter, &blocked, sizeof blocked) != 0 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_LOCK_FILTER, &locked, sizeof locked) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+// Exits on the end of the client, a malformed request or a failed answer.
+[[noreturn]] void serve(icmp::Socket& raw, uint16_t id) {
+    const std::vector<uint8_t> blanks(kMaxPayload, ' ');
+    std::vector<uint8_t> message(sizeof(icmp::Response) + kMaxPayload);
+    uint16_t sequence = 0;
+    for (;;) {
+        icmp::Request request;
+        std::array<uint8_t, sizeof request + 1> bytes;  // one more: a longer message shows
+        const ssize_t n = ::recv(kClient, bytes.data(), bytes.size(), 0);
+        if (n == 0) {
+            ::_exit(0);  // the window process ended
+        }
+        if (n == sizeof request) {
+            std::memcpy(&request, bytes.data(), sizeof request);
+        }
+        if (n != sizeof request || !icmp::valid(request)) {
+            ::_exit(3);
+        }
+        const icmp::EchoKey key{id, ++sequence, request.destination, false};
+        const auto sent = icmp::send(raw, key, std::span(blanks).first(request.size), request.ttl);
+        std::optional<icmp::Answer> answer;
+        if (sent) {
+            answer = icmp::await(raw, key, *sent + std::chrono::milliseconds(request.timeoutMs));
+        }
+        const auto [response, data] = icmp::outcome(answer, sent.value_or(icmp::Clock::now()));
+        std::memcpy(message.data(), &response, sizeof response);
+        if (!data.empty()) {
+            std::memcpy(message.data() + sizeof response, data.data(), data.size());
+        }
+        const std::size_t size = sizeof response + data.size();
+        if (::send(kClient, message.data(), size, MSG_NOSIGNAL) != static_cast<ssize_t>(size)) {
+            ::_exit(0);
+        }
+    }
+}
+
+}  // namespace
+
+// Everything that needs a capability comes before the first read from the
+// client, and nothing after it can get one back. _exit: nothing to flush.
+int main() {
+    if (!isSocketPair(kClient)) {
+        ::_exit(2);
+    }
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Else its owner could take the raw socket from it (ptrace, pidfd_getfd).
+    ::prctl(PR_SET_DUMPABLE, 0);
+    raiseCapabilities({CAP_NET_RAW, CAP_SETPCAP});
+    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    icmp::Hello hello{fd < 0 ? errno : 0};
+    dropBoundingSet();
+    if (!dropCapabilities() || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
+        ::_exit(2);
+    }
+    closeOthers(fd);
+    const uint16_t id = randomId();
+    if (fd >= 0) {
+        hello.error = filter(fd, id);
+    }
+    if (::send(kClient, &hello, sizeof hello, MSG_NOSIGNAL) != sizeof hello || hello.error != 0) {
+        ::_exit(1);
+    }
+    // What came before the filter; nothing more comes but answers to our echoes.
+    for (char byte = 0; ::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_TRUNC) >= 0;) {
+    }
+    icmp::Socket raw(fd, false);
+    serve(raw, id);
+}

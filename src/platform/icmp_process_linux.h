@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/icmp/helper_protocol.h"
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The ICMP helper program as a child of the window process, started with its
+// end of a socket pair as descriptor 0, no argument and an empty environment.
+class IcmpHelperProcess {
+public:
+    enum class Start {
+        Serving,
+        Missing,  // no such file
+        Failed,   // it could not be started (error() says why), or ended before its Hello (0)
+        Refused,  // its Hello: error() is the errno of its raw socket or filter
+    };
+
+    // Starts it and waits for its Hello.
+    explicit IcmpHelperProcess(const std::string& path);
+    ~IcmpHelperProcess();  // end()
+    IcmpHelperProcess(const IcmpHelperProcess&) = delete;
+    IcmpHelperProcess& operator=(const IcmpHelperProcess&) = delete;
+
+    Start start() const { return start_; }
+    int error() const { return error_; }
+    pid_t pid() const { return pid_; }
+    int fd() const { return fd_; }
+
+    // False once it has ended (reaped by then).
+    bool serving();
+
+    // False when it could not be told: it has ended.
+    bool ask(const icmp::Request& request);
+
+    // The answer to the request asked, nullopt while none has come by
+    // `until`. A helper that ended or broke the protocol is ended and gives
+    // result 0. The data lasts until the next call.
+    std::optional<icmp::Outcome> answer(icmp::Clock::time_point until);
+
+    // Kills and reaps it: bounded, wherever it is.
+    void end();
+
+private:
+    Start start_ = Start::Failed;
+    int error_ = 0;
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    std::vector<uint8_t> buffer_;
+};
