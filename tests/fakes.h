@@ -106,6 +106,10 @@ public:
         reply->Options.Ttl = 64;
         return a.result;
     }
+    uint32_t Icmp6SendEcho2(Handle, const Ipv6AddressEx*, const void*, uint16_t, const EchoOptions*,
+                            void*, uint32_t, uint32_t) override {
+        return 0;  // the scripts name no IPv6 host
+    }
     bool IcmpCloseHandle(Handle handle) override {
         closed.push_back(handle);
         return true;

@@ -55,7 +55,8 @@ bool couldReceiveIcmp(int fd) {
     getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length);
     getsockopt(fd, SOL_SOCKET, SO_PROTOCOL, &protocol, &length);
     return domain == AF_PACKET ||
-           (domain == AF_INET && (type == SOCK_RAW || protocol == IPPROTO_ICMP));
+           (domain == AF_INET && (type == SOCK_RAW || protocol == IPPROTO_ICMP)) ||
+           (domain == AF_INET6 && (type == SOCK_RAW || protocol == IPPROTO_ICMPV6));
 }
 
 void waitUntil(const std::function<bool()>& done) {
@@ -92,6 +93,8 @@ void probe() {
     for (const auto& [domain, type, protocol] :
          {std::tuple{AF_INET, SOCK_RAW, int(IPPROTO_ICMP)},
           std::tuple{AF_INET, SOCK_DGRAM, int(IPPROTO_ICMP)},
+          std::tuple{AF_INET6, SOCK_RAW, int(IPPROTO_ICMPV6)},
+          std::tuple{AF_INET6, SOCK_DGRAM, int(IPPROTO_ICMPV6)},
           std::tuple{AF_PACKET, SOCK_RAW, int(htons(ETH_P_ALL))}}) {
         const int fd = socket(domain, type, protocol);
         opened += fd >= 0;

@@ -28,8 +28,13 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// Icmp OutEchos of the calling thread's network namespace.
+// Icmp OutEchos and Icmp6OutEchos of the calling thread's network namespace.
 long echoesSent() {
+    std::ifstream snmp6("/proc/thread-self/net/snmp6");
+    std::string field;
+    long sent6 = 0;
+    while (snmp6 >> field >> sent6 && field != "Icmp6OutEchos") {
+    }
     std::ifstream snmp("/proc/thread-self/net/snmp");
     std::string names;
     std::string line;
@@ -41,7 +46,7 @@ long echoesSent() {
     std::istringstream value(line);
     for (std::string n, v; name >> n && value >> v;) {
         if (n == "OutEchos") {
-            return std::stol(v);
+            return std::stol(v) + sent6;
         }
     }
     return -1;
@@ -55,6 +60,7 @@ TEST(IcmpHelperProgram, shouldEndWithoutSendingOnAnyRequestButAValidOne) {
     ASSERT_TRUE(ns.shell("ip link set lo up"));
     const InNetns in(ns);
     const icmp::Request valid{inet_addr("127.0.0.1"), 8, 64, 0, 1000};
+    static constexpr icmp::Address6 kMapped{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 127, 0, 0, 1};
     const auto bytes = [&](void (*change)(icmp::Request&), int extra = 0) {
         icmp::Request request = valid;
         change(request);
@@ -78,6 +84,14 @@ TEST(IcmpHelperProgram, shouldEndWithoutSendingOnAnyRequestButAValidOne) {
         {"multicast", bytes([](auto& r) { r.destination = inet_addr("224.0.0.1"); }), false},
         {"multicast, last", bytes([](auto& r) { r.destination = inet_addr("239.255.255.255"); }),
          false},
+        {"IPv4 with a zone", bytes([](auto& r) { r.scopeId = 1; }), false},
+        {"IPv6 ::1", bytes([](auto& r) { r.destination = 0, r.destination6[15] = 1; }), true},
+        {"IPv6 and IPv4", bytes([](auto& r) { r.destination6[15] = 1; }), false},
+        {"IPv6 multicast", bytes([](auto& r) {
+             r.destination = 0, r.destination6 = {0xff, 2};
+         }),
+         false},
+        {"IPv4-mapped", bytes([](auto& r) { r.destination = 0, r.destination6 = kMapped; }), false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -129,19 +143,21 @@ TEST(IcmpHelperProgram, shouldSayHowToPermitIcmpWhereNothingIs) {
         testing::ExitedWithCode(0), "");
 }
 
-// The receive queues of the raw ICMP sockets (local port 1) in a process's
-// network namespace.
+// The receive queues of the raw ICMP and ICMPv6 sockets (local port 1, 58)
+// in a process's network namespace.
 std::vector<long> rawIcmpQueues(const std::string& proc) {
-    std::ifstream table(proc + "/net/raw");
     std::vector<long> queues;
-    std::string line;
-    std::getline(table, line);  // the heading
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string local, queue, field;
-        fields >> field >> local >> field >> field >> queue;
-        if (local.ends_with(":0001")) {
-            queues.push_back(std::stol(queue.substr(queue.find(':') + 1), nullptr, 16));
+    for (const auto& [table, protocol] : {std::pair{"/net/raw", ":0001"}, {"/net/raw6", ":003A"}}) {
+        std::ifstream lines(proc + table);
+        std::string line;
+        std::getline(lines, line);  // the heading
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string local, queue, field;
+            fields >> field >> local >> field >> field >> queue;
+            if (local.ends_with(protocol)) {
+                queues.push_back(std::stol(queue.substr(queue.find(':') + 1), nullptr, 16));
+            }
         }
     }
     return queues;
@@ -175,7 +191,8 @@ bool waitFor(const std::function<bool()>& done, QProcess* alive = nullptr) {
 // older version put on its file, started as nobody with a plugin of the
 // user's own in a network namespace of its own. The plugin (privilege_probe)
 // pings 127.0.0.1 through the window, says what it finds in its process, and
-// whether it got any of the ICMP of an iputils ping the test runs meanwhile.
+// whether it got any of the ICMP of the iputils pings (of 127.0.0.1 and ::1)
+// the test runs meanwhile.
 TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
     const passwd* nobody = getpwnam("nobody");
     if (geteuid() != 0 || nobody == nullptr ||
@@ -257,17 +274,19 @@ TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
                   "CapEff:\t0000000000000000\nCapBnd:\t0000000000000000\n"
                   "CapAmb:\t0000000000000000\nNoNewPrivs:\t1\n");
         EXPECT_EQ(fs::read_symlink(proc + "/exe"), helper);
-        EXPECT_EQ(std::distance(fs::directory_iterator(proc + "/fd"), {}), 2)
-            << "its client and its raw socket only, not the plugin's";
-        // Unrelated ICMP, which the idle helper's socket, the only raw one in
-        // the namespace once the ping has ended, must not queue.
-        QProcess ping;
-        ping.start(QStringLiteral("nsenter"),
-                   {net, QStringLiteral("ping"), QStringLiteral("-c5"), QStringLiteral("-i0.01"),
-                    QStringLiteral("-q"), QStringLiteral("127.0.0.1")});
-        EXPECT_TRUE(ping.waitForFinished(10000) && ping.exitCode() == 0)
-            << ping.readAllStandardError().toStdString();
-        EXPECT_EQ(rawIcmpQueues(proc), std::vector<long>{0});
+        EXPECT_EQ(std::distance(fs::directory_iterator(proc + "/fd"), {}), 3)
+            << "its client and its raw ICMP and ICMPv6 sockets only, not the plugin's";
+        // Unrelated ICMP, which the idle helper's sockets, the only raw ones
+        // in the namespace once the pings have ended, must not queue.
+        for (const char* host : {"127.0.0.1", "::1"}) {
+            QProcess ping;
+            ping.start(QStringLiteral("nsenter"),
+                       {net, QStringLiteral("ping"), QStringLiteral("-c5"),
+                        QStringLiteral("-i0.01"), QStringLiteral("-q"), QString::fromLatin1(host)});
+            EXPECT_TRUE(ping.waitForFinished(10000) && ping.exitCode() == 0)
+                << ping.readAllStandardError().toStdString();
+        }
+        EXPECT_EQ(rawIcmpQueues(proc), (std::vector<long>{0, 0}));
         QFile(QString::fromStdString(home / "pinged")).open(QIODevice::WriteOnly);
 
         ASSERT_TRUE(waitFor([&] { return fs::exists(home / "report"); }, &window));

@@ -12,17 +12,21 @@
 
 #include <linux/capability.h>
 #include <linux/filter.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <optional>
+#include <variant>
 #include <vector>
 
 namespace {
@@ -46,13 +50,19 @@ void dropBoundingSet() {
     }
 }
 
-// All but the client's and fd (if any).
-void closeOthers(int fd) {
-    const unsigned keep = fd > kClient ? static_cast<unsigned>(fd) : kClient;
-    if (keep > kClient + 1) {
-        ::close_range(kClient + 1, keep - 1, 0);
+// All but the client's and those of keep (-1: none).
+void closeOthers(std::array<int, 2> keep) {
+    std::sort(keep.begin(), keep.end());
+    unsigned next = kClient + 1;  // the first not yet closed or kept
+    for (const int fd : keep) {
+        if (fd >= static_cast<int>(next)) {
+            if (static_cast<unsigned>(fd) > next) {
+                ::close_range(next, static_cast<unsigned>(fd) - 1, 0);
+            }
+            next = static_cast<unsigned>(fd) + 1;
+        }
     }
-    ::close_range(keep + 1, UINT_MAX, 0);
+    ::close_range(next, UINT_MAX, 0);
 }
 
 uint16_t randomId() {
@@ -101,8 +111,48 @@ int filter(int fd, uint16_t id) {
     return 0;
 }
 
-// Exits on the end of the client, a malformed request or a failed answer.
-[[noreturn]] void serve(icmp::Socket& raw, uint16_t id) {
+// The same on a raw ICMPv6 socket, whose filter sees the ICMPv6 header
+// first; its checksums are the kernel's, sent and received.
+int filter6(int fd, uint16_t id) {
+    icmp6_filter types;
+    ICMP6_FILTER_SETBLOCKALL(&types);
+    for (const uint8_t type : {icmp::kEchoReply6, icmp::kDestUnreachable6, icmp::kPacketTooBig6,
+                               icmp::kTimeExceeded6, icmp::kParameterProblem6}) {
+        ICMP6_FILTER_SETPASS(type, &types);
+    }
+    constexpr uint32_t kQuoted = icmp::kHeaderSize + icmp::kIp6HeaderSize;
+    sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 0),  // the type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, icmp::kEchoReply6, 0, 2),
+        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 4),  // the identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 4, 5),
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kQuoted),  // an error: the quoted type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, icmp::kEchoRequest6, 0, 3),
+        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, kQuoted + 4),  // the quoted identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, UINT32_MAX),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+    const int on = 1;
+    if (::setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types) != 0 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
+        ::setsockopt(fd, SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) != 0 ||
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+// What came before the filter; nothing more comes but answers to our echoes.
+void drain(int fd) {
+    for (char byte = 0; ::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_TRUNC) >= 0;) {
+    }
+}
+
+// Exits on the end of the client, a malformed request or a failed answer. An
+// ICMPv6 echo without a raw ICMPv6 socket (a kernel without IPv6) has no answer.
+[[noreturn]] void serve(icmp::Socket& raw, icmp::Socket* raw6, uint16_t id) {
     const std::vector<uint8_t> blanks(kMaxPayload, ' ');
     std::vector<uint8_t> message(sizeof(icmp::Response) + kMaxPayload);
     uint16_t sequence = 0;
@@ -119,11 +169,18 @@ int filter(int fd, uint16_t id) {
         if (n != sizeof request || !icmp::valid(request)) {
             ::_exit(3);
         }
-        const icmp::EchoKey key{id, ++sequence, request.destination, false};
-        const auto sent = icmp::send(raw, key, std::span(blanks).first(request.size), request.ttl);
+        const icmp::EchoKey key{id, ++sequence, icmp::destinationOf(request), false,
+                                request.scopeId};
+        icmp::Socket* socket =
+            std::holds_alternative<icmp::Address6>(key.destination) ? raw6 : &raw;
+        std::optional<icmp::Clock::time_point> sent;
+        if (socket != nullptr) {
+            sent = icmp::send(*socket, key, std::span(blanks).first(request.size), request.ttl);
+        }
         std::optional<icmp::Answer> answer;
         if (sent) {
-            answer = icmp::await(raw, key, *sent + std::chrono::milliseconds(request.timeoutMs));
+            answer =
+                icmp::await(*socket, key, *sent + std::chrono::milliseconds(request.timeoutMs));
         }
         const auto [response, data] = icmp::outcome(answer, sent.value_or(icmp::Clock::now()));
         std::memcpy(message.data(), &response, sizeof response);
@@ -151,21 +208,28 @@ int main() {
     raiseCapabilities({CAP_NET_RAW, CAP_SETPCAP});
     const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     icmp::Hello hello{fd < 0 ? errno : 0};
+    const int fd6 = ::socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6);
     dropBoundingSet();
     if (!dropCapabilities() || ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
         ::_exit(2);
     }
-    closeOthers(fd);
+    closeOthers({fd, fd6});
     const uint16_t id = randomId();
     if (fd >= 0) {
         hello.error = filter(fd, id);
     }
+    if (hello.error == 0 && fd6 >= 0) {
+        hello.error = filter6(fd6, id);
+    }
     if (::send(kClient, &hello, sizeof hello, MSG_NOSIGNAL) != sizeof hello || hello.error != 0) {
         ::_exit(1);
     }
-    // What came before the filter; nothing more comes but answers to our echoes.
-    for (char byte = 0; ::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_TRUNC) >= 0;) {
+    drain(fd);
+    icmp::Socket raw(fd, false, false);
+    std::optional<icmp::Socket> raw6;
+    if (fd6 >= 0) {
+        drain(fd6);
+        raw6.emplace(fd6, false, true);
     }
-    icmp::Socket raw(fd, false);
-    serve(raw, id);
+    serve(raw, raw6 ? &*raw6 : nullptr, id);
 }

@@ -36,13 +36,35 @@ struct EchoReply {
 
 inline constexpr uint32_t kEchoReplyHeaderSize = offsetof(EchoReply, Payload);
 
-// Reply status values of the helper.
+// An IPv6 address with its zone: where an IPv6 echo goes.
+struct Ipv6AddressEx {
+    uint8_t sin6_addr[16] = {};  // network order
+    uint32_t sin6_scope_id = 0;  // a link-local address's interface (its index); 0: none
+};
+
+struct EchoReply6 {
+    uint8_t Address[16] = {};  // network order
+    int32_t Status = 0;
+    int32_t RoundTripTime = 0;
+    int16_t DataSize = 0;
+    uint8_t HopLimit = 0;  // that the reply arrived with
+    uint8_t Reserved = 0;
+    uint8_t Payload[kMaxPayload] = {};
+};
+
+inline constexpr uint32_t kEchoReply6HeaderSize = offsetof(EchoReply6, Payload);
+
+// Reply status values of the helper; the IPv6 ones share the values of their
+// IPv4 counterparts.
 namespace IpStatus {
 inline constexpr int32_t Success = 0;
 inline constexpr int32_t BufferTooSmall = 11001;
 inline constexpr int32_t DestNetUnreachable = 11002;
+inline constexpr int32_t DestNoRoute = 11002;
 inline constexpr int32_t DestHostUnreachable = 11003;
+inline constexpr int32_t DestAddrUnreachable = 11003;
 inline constexpr int32_t DestProtUnreachable = 11004;
+inline constexpr int32_t DestProhibited = 11004;
 inline constexpr int32_t DestPortUnreachable = 11005;
 inline constexpr int32_t NoResources = 11006;
 inline constexpr int32_t BadOption = 11007;
@@ -52,6 +74,7 @@ inline constexpr int32_t RequestTimedOut = 11010;
 inline constexpr int32_t BadRequest = 11011;
 inline constexpr int32_t BadRoute = 11012;
 inline constexpr int32_t TtlExpiredTransit = 11013;
+inline constexpr int32_t HopLimitExceeded = 11013;
 inline constexpr int32_t TtlExpiredReassembly = 11014;
 inline constexpr int32_t ParameterProblem = 11015;
 inline constexpr int32_t SourceQuench = 11016;
@@ -61,6 +84,8 @@ inline constexpr int32_t AddressDeleted = 11019;
 inline constexpr int32_t SpecificMtuChange = 11020;
 inline constexpr int32_t MtuChange = 11021;
 inline constexpr int32_t Unload = 11022;
+inline constexpr int32_t DestUnreachable = 11040;
+inline constexpr int32_t DestScopeMismatch = 11045;
 inline constexpr int32_t GeneralFailure = 11050;
 }  // namespace IpStatus
 
@@ -87,6 +112,14 @@ public:
     virtual uint32_t IcmpSendEcho(Handle handle, uint32_t destination, const void* requestData,
                                   uint16_t requestSize, const EchoOptions* requestOptions,
                                   void* replyBuffer, uint32_t replySize, uint32_t timeoutMs) = 0;
+
+    // The same for an IPv6 destination: an ICMPv6 echo request with the hop
+    // limit requestOptions->Ttl, its answer written as an EchoReply6 (HopLimit:
+    // the reply's own).
+    virtual uint32_t Icmp6SendEcho2(Handle handle, const Ipv6AddressEx* destination,
+                                    const void* requestData, uint16_t requestSize,
+                                    const EchoOptions* requestOptions, void* replyBuffer,
+                                    uint32_t replySize, uint32_t timeoutMs) = 0;
 
     virtual bool IcmpCloseHandle(Handle handle) = 0;
 };

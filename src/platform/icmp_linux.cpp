@@ -13,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <span>
+#include <type_traits>
+#include <variant>
 
 namespace {
 
@@ -30,26 +32,29 @@ bool isShortage(int error) {
 
 // The kernel refuses an ICMP datagram socket with:
 //   EACCES           none of the caller's groups is in net.ipv4.ping_group_range
-//                    (of this network namespace);
+//                    (of this network namespace; it rules ICMPv6 ones too);
 //   EPROTONOSUPPORT, ESOCKTNOSUPPORT  kernel without ICMP datagram sockets;
-//   EAFNOSUPPORT     kernel without IPv4;
+//   EAFNOSUPPORT     kernel without IPv4 (IPv6);
 //   EMFILE, ENFILE   process or system descriptor limit reached;
 //   ENOBUFS, ENOMEM  no kernel memory for the socket.
-std::unique_ptr<icmp::Socket> openDatagramSocket(int& error) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+std::unique_ptr<icmp::Socket> openDatagramSocket(bool ipv6, int& error) {
+    const int fd = ipv6 ? ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMPV6)
+                        : ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
     error = fd < 0 ? errno : 0;  // before anything else can change errno
     if (fd < 0) {
         return nullptr;
     }
     // ICMP errors about our echoes and the reply TTL come only when asked for.
     const int on = 1;
-    if (::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on) != 0 ||
-        ::setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &on, sizeof on) != 0) {
+    if (ipv6 ? ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on) != 0 ||
+                   ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on) != 0
+             : ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on) != 0 ||
+                   ::setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &on, sizeof on) != 0) {
         error = errno;
         ::close(fd);
         return nullptr;
     }
-    return std::make_unique<icmp::Socket>(fd, true);
+    return std::make_unique<icmp::Socket>(fd, true, ipv6);
 }
 
 // Waits with wait(until), which gives nullopt only once `until` has come,
@@ -75,22 +80,30 @@ void put(uint8_t* out, std::size_t offset, T value) {
     std::memcpy(out + offset, &value, sizeof value);
 }
 
-// Field by field: the caller's buffer need be neither aligned nor as large as
-// EchoReply. 0 when there is no answer, or its data would not fit.
+// Field by field into an EchoReply or EchoReply6: the caller's buffer need be
+// neither aligned nor as large as the record. 0 when there is no answer, or
+// its data would not fit.
+template <class Reply>
 uint32_t fill(const icmp::Outcome& outcome, void* replyBuffer, uint32_t replySize) {
+    constexpr uint32_t kHeaderSize = offsetof(Reply, Payload);
     const icmp::Response& r = outcome.response;
-    if (r.result != 1 || outcome.data.size() > replySize - kEchoReplyHeaderSize) {
+    if (r.result != 1 || outcome.data.size() > replySize - kHeaderSize) {
         return 0;
     }
     auto* out = static_cast<uint8_t*>(replyBuffer);
-    std::memset(out, 0, kEchoReplyHeaderSize);
-    put(out, offsetof(EchoReply, Address), r.source);
-    put(out, offsetof(EchoReply, Status), r.status);
-    put(out, offsetof(EchoReply, RoundTripTime), r.roundTripMs);
-    put(out, offsetof(EchoReply, DataSize), static_cast<int16_t>(r.dataSize));
-    put(out, offsetof(EchoReply, Options) + offsetof(EchoOptions, Ttl), r.ttl);
+    std::memset(out, 0, kHeaderSize);
+    if constexpr (std::is_same_v<Reply, EchoReply6>) {
+        put(out, offsetof(EchoReply6, Address), r.source6);
+        put(out, offsetof(EchoReply6, HopLimit), r.ttl);
+    } else {
+        put(out, offsetof(EchoReply, Address), r.source);
+        put(out, offsetof(EchoReply, Options) + offsetof(EchoOptions, Ttl), r.ttl);
+    }
+    put(out, offsetof(Reply, Status), r.status);
+    put(out, offsetof(Reply, RoundTripTime), r.roundTripMs);
+    put(out, offsetof(Reply, DataSize), static_cast<int16_t>(r.dataSize));
     if (!outcome.data.empty()) {
-        std::memcpy(out + kEchoReplyHeaderSize, outcome.data.data(), outcome.data.size());
+        std::memcpy(out + kHeaderSize, outcome.data.data(), outcome.data.size());
     }
     return 1;
 }
@@ -123,7 +136,7 @@ IcmpHelper::Handle LinuxIcmpHelper::IcmpCreateFile() {
     // A refused datagram socket reads as a refusing helper.
     openStart_ = IcmpHelperProcess::Start::Refused;
     if (kind_ != SocketKind::HelperOnly) {
-        socket = openDatagramSocket(openError_);
+        socket = openDatagramSocket(false, openError_);
         // A descriptor or memory shortage would keep the helper from starting too.
         if (!socket && (kind_ == SocketKind::DatagramOnly || isShortage(openError_))) {
             return kInvalidHandle;
@@ -171,36 +184,80 @@ bool LinuxIcmpHelper::IcmpCloseHandle(Handle handle) {
 uint32_t LinuxIcmpHelper::IcmpSendEcho(Handle handle, uint32_t destination, const void* requestData,
                                        uint16_t requestSize, const EchoOptions* requestOptions,
                                        void* replyBuffer, uint32_t replySize, uint32_t timeoutMs) {
-    const auto it = handles_.find(handle);
-    if (it == handles_.end() || replyBuffer == nullptr ||
-        (requestSize > 0 && requestData == nullptr) || requestSize > kMaxPayload ||
-        replySize < kEchoReplyHeaderSize + requestSize || !icmp::sendable(destination)) {
+    if (replyBuffer == nullptr || replySize < kEchoReplyHeaderSize + requestSize ||
+        !icmp::sendable(destination)) {
         return 0;
+    }
+    return fill<EchoReply>(
+        echo(handle, destination, 0, requestData, requestSize, requestOptions, timeoutMs),
+        replyBuffer, replySize);
+}
+
+uint32_t LinuxIcmpHelper::Icmp6SendEcho2(Handle handle, const Ipv6AddressEx* destination,
+                                         const void* requestData, uint16_t requestSize,
+                                         const EchoOptions* requestOptions, void* replyBuffer,
+                                         uint32_t replySize, uint32_t timeoutMs) {
+    icmp::Address6 to{};
+    if (destination != nullptr) {
+        std::memcpy(to.data(), destination->sin6_addr, to.size());
+    }
+    if (destination == nullptr || replyBuffer == nullptr ||
+        replySize < kEchoReply6HeaderSize + requestSize || !icmp::sendable(to)) {
+        return 0;
+    }
+    return fill<EchoReply6>(echo(handle, to, destination->sin6_scope_id, requestData, requestSize,
+                                 requestOptions, timeoutMs),
+                            replyBuffer, replySize);
+}
+
+icmp::Outcome LinuxIcmpHelper::echo(Handle handle, const icmp::Address& destination,
+                                    uint32_t scopeId, const void* requestData, uint16_t requestSize,
+                                    const EchoOptions* requestOptions, uint32_t timeoutMs) {
+    const auto it = handles_.find(handle);
+    if (it == handles_.end() || (requestSize > 0 && requestData == nullptr) ||
+        requestSize > kMaxPayload) {
+        return {};
     }
     const std::span payload(static_cast<const uint8_t*>(requestData), requestSize);
     const uint8_t ttl = requestOptions != nullptr ? requestOptions->Ttl : 0;
     const milliseconds timeout(std::min(timeoutMs, icmp::kMaxTimeoutMs));
+    const auto* destination6 = std::get_if<icmp::Address6>(&destination);
     Echoer& echoer = it->second;
 
     if (echoer.socket) {
-        icmp::Socket& socket = *echoer.socket;
-        const icmp::EchoKey key{0, ++echoer.sequence, destination, true};
-        const auto sent = icmp::send(socket, key, payload, ttl);
+        // The handle's ICMPv6 socket comes at its first IPv6 echo.
+        int error = 0;
+        if (destination6 != nullptr && !echoer.socket6) {
+            echoer.socket6 = openDatagramSocket(true, error);
+        }
+        icmp::Socket* socket = destination6 != nullptr ? echoer.socket6.get() : echoer.socket.get();
+        if (socket == nullptr) {
+            return {};
+        }
+        const icmp::EchoKey key{0, ++echoer.sequence, destination, true, scopeId};
+        const auto sent = icmp::send(*socket, key, payload, ttl);
         if (!sent) {
-            return 0;
+            return {};
         }
         const auto answer = inFrames(*sent, *sent + timeout, whileWaiting_,
-                                     [&](auto until) { return icmp::await(socket, key, until); });
-        return fill(icmp::outcome(answer, *sent), replyBuffer, replySize);
+                                     [&](auto until) { return icmp::await(*socket, key, until); });
+        return icmp::outcome(answer, *sent);
     }
 
     if (!std::ranges::all_of(payload, [](uint8_t byte) { return byte == ' '; }) ||
         !helperServing()) {
-        return 0;
+        return {};
+    }
+    icmp::Request request{0, requestSize, ttl, 0, static_cast<uint32_t>(timeout.count())};
+    if (destination6 != nullptr) {
+        request.destination6 = *destination6;
+        request.scopeId = scopeId;
+    } else {
+        request.destination = std::get<uint32_t>(destination);
     }
     const auto sent = Clock::now();
-    if (!helper_->ask({destination, requestSize, ttl, 0, static_cast<uint32_t>(timeout.count())})) {
-        return 0;
+    if (!helper_->ask(request)) {
+        return {};
     }
     const auto deadline = sent + timeout;
     auto answer =
@@ -210,7 +267,7 @@ uint32_t LinuxIcmpHelper::IcmpSendEcho(Handle handle, uint32_t destination, cons
     }
     if (!answer) {
         helper_->end();
-        return 0;
+        return {};
     }
-    return fill(*answer, replyBuffer, replySize);
+    return *answer;
 }

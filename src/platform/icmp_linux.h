@@ -16,8 +16,10 @@
 // holds a raw socket or a capability. One call at a time, from one thread.
 //
 // Through the helper a payload must be blanks (it sends that many of its
-// own); any other is not sent. Echoes to 255.255.255.255 and to multicast
-// addresses are not sent (0 at once), and no echo waits longer than 10 s.
+// own); any other is not sent. Echoes to 255.255.255.255, to multicast
+// addresses, to :: and to IPv4-mapped ones are not sent (0 at once), and no
+// echo waits longer than 10 s. ICMPv6 goes the way of the handle: on a
+// datagram socket of its own beside the ICMP one, or through the helper.
 class LinuxIcmpHelper final : public IcmpHelper {
 public:
     enum class SocketKind {
@@ -36,6 +38,10 @@ public:
     uint32_t IcmpSendEcho(Handle handle, uint32_t destination, const void* requestData,
                           uint16_t requestSize, const EchoOptions* requestOptions,
                           void* replyBuffer, uint32_t replySize, uint32_t timeoutMs) override;
+    uint32_t Icmp6SendEcho2(Handle handle, const Ipv6AddressEx* destination,
+                            const void* requestData, uint16_t requestSize,
+                            const EchoOptions* requestOptions, void* replyBuffer,
+                            uint32_t replySize, uint32_t timeoutMs) override;
     bool IcmpCloseHandle(Handle handle) override;
 
     // errno of the latest IcmpCreateFile (0 when it succeeded, or when the
@@ -53,11 +59,17 @@ public:
 
 private:
     struct Echoer {
-        std::unique_ptr<icmp::Socket> socket;  // none: through the helper
+        std::unique_ptr<icmp::Socket> socket;             // none: through the helper
+        std::unique_ptr<icmp::Socket> socket6 = nullptr;  // ICMPv6, beside socket
         uint16_t sequence = 0;
     };
 
     bool helperServing();
+    // One echo of either family, on the handle's socket or through the
+    // helper; result 0 when there was no answer.
+    icmp::Outcome echo(Handle handle, const icmp::Address& destination, uint32_t scopeId,
+                       const void* requestData, uint16_t requestSize,
+                       const EchoOptions* requestOptions, uint32_t timeoutMs);
 
     const SocketKind kind_;
     const std::string helperPath_;

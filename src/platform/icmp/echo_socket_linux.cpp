@@ -9,11 +9,12 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
 
 namespace icmp {
 namespace {
 
-constexpr std::size_t kBufferSize = 65536;  // the largest IPv4 datagram fits
+constexpr std::size_t kBufferSize = 65536;  // the largest IPv4 datagram or ICMPv6 message fits
 
 // Reading SO_ERROR clears it.
 void clearSocketError(int fd) {
@@ -25,7 +26,7 @@ void clearSocketError(int fd) {
 // One message without blocking, nullopt when the queue is empty; monostate for
 // anything that is no answer to an echo.
 std::optional<Message> receive(Socket& socket, bool errorQueue) {
-    sockaddr_in from{};
+    sockaddr_in6 from{};  // room for either family
     alignas(cmsghdr) std::array<uint8_t, 512> control{};
     iovec part{socket.buffer.data(), socket.buffer.size()};
     msghdr header{};
@@ -50,14 +51,22 @@ std::optional<Message> receive(Socket& socket, bool errorQueue) {
     }
     const std::span<const uint8_t> bytes(socket.buffer.data(), static_cast<std::size_t>(n));
     const std::span<const uint8_t> ancillary(control.data(), header.msg_controllen);
+    Address6 address6;
+    std::memcpy(address6.data(), &from.sin6_addr, address6.size());
+    sockaddr_in from4;
+    std::memcpy(&from4, &from, sizeof from4);
+    const Address address = socket.ipv6 ? Address(address6) : Address(from4.sin_addr.s_addr);
     if (!socket.datagram) {
-        return errorQueue ? Message{} : parseRawPacket(bytes);
+        if (errorQueue) {
+            return Message{};
+        }
+        return socket.ipv6 ? parseRawPacket6(bytes, address6, ancillary) : parseRawPacket(bytes);
     }
     if (errorQueue) {
-        if (auto error = parseDatagramError(bytes, from.sin_addr.s_addr, ancillary)) {
+        if (auto error = parseDatagramError(bytes, address, ancillary)) {
             return *error;
         }
-    } else if (auto reply = parseDatagramReply(bytes, from.sin_addr.s_addr, ancillary)) {
+    } else if (auto reply = parseDatagramReply(bytes, address, ancillary)) {
         return *reply;
     }
     return Message{};
@@ -81,8 +90,8 @@ short waitFor(int fd, short events, Clock::time_point until) {
     }
 }
 
-Socket::Socket(int descriptor, bool isDatagram)
-    : fd(descriptor), datagram(isDatagram), ttl(-1), buffer(kBufferSize) {}
+Socket::Socket(int descriptor, bool isDatagram, bool isIpv6)
+    : fd(descriptor), datagram(isDatagram), ipv6(isIpv6), ttl(-1), buffer(kBufferSize) {}
 
 Socket::~Socket() {
     ::close(fd);
@@ -90,15 +99,25 @@ Socket::~Socket() {
 
 std::optional<Clock::time_point> send(Socket& socket, const EchoKey& key,
                                       std::span<const uint8_t> payload, uint8_t ttl) {
-    const auto packet = buildEchoRequest(key.id, key.sequence, payload);
+    const auto packet = buildEchoRequest(key.id, key.sequence, payload, socket.ipv6);
     // TTL 0 cannot be sent: like no options at all, it means the system default.
     const int wanted = ttl != 0 ? ttl : -1;
     sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = key.destination;
+    sockaddr_in6 to6{};
+    const auto* address6 = std::get_if<Address6>(&key.destination);
+    if (address6 != nullptr) {
+        to6.sin6_family = AF_INET6;
+        std::memcpy(&to6.sin6_addr, address6->data(), address6->size());
+        to6.sin6_scope_id = key.scopeId;
+    } else {
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = std::get<uint32_t>(key.destination);
+    }
 
     if (wanted != socket.ttl) {
-        if (::setsockopt(socket.fd, IPPROTO_IP, IP_TTL, &wanted, sizeof wanted) != 0) {
+        if ((socket.ipv6
+                 ? ::setsockopt(socket.fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &wanted, sizeof wanted)
+                 : ::setsockopt(socket.fd, IPPROTO_IP, IP_TTL, &wanted, sizeof wanted)) != 0) {
             return std::nullopt;
         }
         socket.ttl = wanted;
@@ -109,9 +128,11 @@ std::optional<Clock::time_point> send(Socket& socket, const EchoKey& key,
         clearSocketError(socket.fd);
     }
     const auto sent = Clock::now();
+    const bool toIpv6 = address6 != nullptr;
     if (::sendto(socket.fd, packet.data(), packet.size(), MSG_DONTWAIT,
-                 reinterpret_cast<const sockaddr*>(&to),
-                 sizeof to) != static_cast<ssize_t>(packet.size())) {
+                 toIpv6 ? reinterpret_cast<const sockaddr*>(&to6)
+                        : reinterpret_cast<const sockaddr*>(&to),
+                 toIpv6 ? sizeof to6 : sizeof to) != static_cast<ssize_t>(packet.size())) {
         return std::nullopt;
     }
     return sent;

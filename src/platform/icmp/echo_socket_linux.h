@@ -16,14 +16,15 @@ namespace icmp {
 using Clock = std::chrono::steady_clock;
 
 struct Socket {
-    Socket(int descriptor, bool isDatagram);
+    Socket(int descriptor, bool isDatagram, bool isIpv6);
     ~Socket();  // closes it
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
 
     const int fd;
     const bool datagram;
-    int ttl;  // as last set: -1 the system's default
+    const bool ipv6;  // ICMPv6
+    int ttl;          // or hop limit, as last set: -1 the system's default
     std::vector<uint8_t> buffer;
 };
 
@@ -31,8 +32,8 @@ struct Socket {
 // has come without any.
 short waitFor(int fd, short events, Clock::time_point until);
 
-// Sends one echo request with this TTL (0: the system's default). Returns
-// when it was sent, nullopt when the kernel refused it.
+// Sends one echo request with this TTL or hop limit (0: the system's
+// default). Returns when it was sent, nullopt when the kernel refused it.
 std::optional<Clock::time_point> send(Socket& socket, const EchoKey& key,
                                       std::span<const uint8_t> payload, uint8_t ttl);
 

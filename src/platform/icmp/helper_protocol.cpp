@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace icmp {
@@ -14,9 +15,26 @@ bool sendable(uint32_t destination) {
     return host != INADDR_BROADCAST && !IN_MULTICAST(host);
 }
 
+bool sendable(const Address6& destination) {
+    constexpr Address6 kUnspecified{};
+    constexpr uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    return destination != kUnspecified && destination[0] != 0xff &&
+           !std::equal(std::begin(kMapped), std::end(kMapped), destination.begin());
+}
+
 bool valid(const Request& request) {
-    return sendable(request.destination) && request.size <= kMaxPayload && request.zero == 0 &&
+    const bool addressed = request.destination6 == Address6{}
+                               ? sendable(request.destination) && request.scopeId == 0
+                               : request.destination == 0 && sendable(request.destination6);
+    return addressed && request.size <= kMaxPayload && request.zero == 0 &&
            request.timeoutMs <= kMaxTimeoutMs;
+}
+
+Address destinationOf(const Request& request) {
+    if (request.destination6 == Address6{}) {
+        return request.destination;
+    }
+    return request.destination6;
 }
 
 Outcome outcome(const std::optional<Answer>& answer, Clock::time_point sent) {
@@ -26,13 +44,20 @@ Outcome outcome(const std::optional<Answer>& answer, Clock::time_point sent) {
     }
     Response& r = out.response;
     r.result = 1;
+    const auto from = [&r](const Address& address) {
+        if (const auto* address6 = std::get_if<Address6>(&address)) {
+            r.source6 = *address6;
+        } else {
+            r.source = std::get<uint32_t>(address);
+        }
+    };
     if (const auto* reply = std::get_if<Reply>(&answer->message)) {
-        r.source = reply->source;
+        from(reply->source);
         r.ttl = reply->ttl;
         out.data = reply->payload;
     } else {
         const auto& error = std::get<Error>(answer->message);
-        r.source = error.sender;
+        from(error.sender);
         r.status = error.status;
         r.ttl = error.ttl;
     }

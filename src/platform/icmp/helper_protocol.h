@@ -19,12 +19,16 @@ struct Hello {
     int32_t error = 0;
 };
 
+// An ICMPv6 echo when destination6 is set; destination is then 0. Any
+// address but :: can be told from none: no host has that one.
 struct Request {
     uint32_t destination = 0;  // network order; neither broadcast nor multicast
     uint16_t size = 0;         // of the payload, that many blanks: 0..kMaxPayload
-    uint8_t ttl = 0;           // 0: the system's default
+    uint8_t ttl = 0;           // or hop limit; 0: the system's default
     uint8_t zero = 0;
-    uint32_t timeoutMs = 0;  // 0..kMaxTimeoutMs
+    uint32_t timeoutMs = 0;   // 0..kMaxTimeoutMs
+    Address6 destination6{};  // see sendable()
+    uint32_t scopeId = 0;     // of a link-local destination6, any; 0 for IPv4
 };
 
 struct Response {
@@ -33,19 +37,26 @@ struct Response {
     uint32_t source = 0;  // network order
     int32_t roundTripMs = 0;
     uint16_t dataSize = 0;
-    uint8_t ttl = 0;
+    uint8_t ttl = 0;  // or hop limit
     uint8_t zero = 0;
+    Address6 source6{};  // the answer to an ICMPv6 echo
 };
 
 // A longer wait would only keep a window busy; the program waits 2700 ms.
 inline constexpr uint32_t kMaxTimeoutMs = 10000;
 
-// Neither 255.255.255.255 nor multicast (224.0.0.0/4): every reply to such an
-// echo comes from another address than the one it went to, so none could count.
+// Neither 255.255.255.255 nor multicast (224.0.0.0/4, ff00::/8): every reply
+// to such an echo comes from another address than the one it went to, so none
+// could count. Nor :: nor an IPv4-mapped address (::ffff:0:0/96), which no
+// packet may carry and datagram sockets refuse, while a raw one sends :: to ::1.
 bool sendable(uint32_t destination);
+bool sendable(const Address6& destination);
 
 // Whether the helper may serve it; it ends on any other.
 bool valid(const Request& request);
+
+// The request's destination, of its family.
+Address destinationOf(const Request& request);
 
 // What an echo sent at `sent` got; its data points into the answer's.
 struct Outcome {

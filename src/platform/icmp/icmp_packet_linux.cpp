@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace icmp {
@@ -21,6 +22,12 @@ uint16_t load16(std::span<const uint8_t> bytes, std::size_t at) {
 uint32_t loadAddress(std::span<const uint8_t> bytes, std::size_t at) {
     uint32_t address;
     std::memcpy(&address, bytes.data() + at, sizeof address);
+    return address;
+}
+
+Address6 loadAddress6(std::span<const uint8_t> bytes, std::size_t at) {
+    Address6 address;
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), address.size(), address.begin());
     return address;
 }
 
@@ -73,10 +80,13 @@ void forEachControlMessage(std::span<const uint8_t> control, Visit visit) {
     }
 }
 
+// The TTL, or the hop limit of an IPv6 message.
 uint8_t ttlFrom(std::span<const uint8_t> control) {
     uint8_t ttl = 0;
     forEachControlMessage(control, [&](int level, int type, std::span<const uint8_t> data) {
-        if (level == IPPROTO_IP && type == IP_TTL && data.size() >= sizeof(int)) {
+        if (((level == IPPROTO_IP && type == IP_TTL) ||
+             (level == IPPROTO_IPV6 && type == IPV6_HOPLIMIT)) &&
+            data.size() >= sizeof(int)) {
             int value;
             std::memcpy(&value, data.data(), sizeof value);
             if (value > 0 && value <= 255) {
@@ -105,15 +115,18 @@ uint16_t checksum(std::span<const uint8_t> bytes) {
 }
 
 std::vector<uint8_t> buildEchoRequest(uint16_t id, uint16_t sequence,
-                                      std::span<const uint8_t> payload) {
+                                      std::span<const uint8_t> payload, bool ipv6) {
     std::vector<uint8_t> packet(kHeaderSize + payload.size());
-    packet[0] = kEchoRequest;
+    packet[0] = ipv6 ? kEchoRequest6 : kEchoRequest;
     packet[4] = static_cast<uint8_t>(id >> 8);
     packet[5] = static_cast<uint8_t>(id);
     packet[6] = static_cast<uint8_t>(sequence >> 8);
     packet[7] = static_cast<uint8_t>(sequence);
     if (!payload.empty()) {
         std::memcpy(packet.data() + kHeaderSize, payload.data(), payload.size());
+    }
+    if (ipv6) {
+        return packet;
     }
     const uint16_t sum = checksum(packet);
     packet[2] = static_cast<uint8_t>(sum >> 8);
@@ -158,9 +171,44 @@ std::optional<int32_t> errorStatus(uint8_t type, uint8_t code) {
     }
 }
 
+std::optional<int32_t> errorStatus6(uint8_t type, uint8_t code) {
+    switch (type) {
+        case kDestUnreachable6:
+            switch (code) {
+                case 0:
+                    return IpStatus::DestNoRoute;
+                case 1:
+                    return IpStatus::DestProhibited;
+                case 2:
+                    return IpStatus::DestScopeMismatch;
+                case 3:
+                    return IpStatus::DestAddrUnreachable;
+                case 4:
+                    return IpStatus::DestPortUnreachable;
+                default:
+                    return IpStatus::DestUnreachable;
+            }
+        case kPacketTooBig6:
+            return IpStatus::PacketTooBig;
+        case kTimeExceeded6:
+            if (code == 0) {
+                return IpStatus::HopLimitExceeded;
+            }
+            if (code == 1) {
+                return IpStatus::TtlExpiredReassembly;
+            }
+            return std::nullopt;
+        case kParameterProblem6:
+            return IpStatus::ParameterProblem;
+        default:
+            return std::nullopt;
+    }
+}
+
 bool answers(const Message& message, const EchoKey& key) {
-    const uint32_t to = key.destination != INADDR_ANY ? key.destination : htonl(INADDR_LOOPBACK);
-    const auto same = [&](uint16_t id, uint16_t sequence, uint32_t address) {
+    const Address to =
+        key.destination != Address(INADDR_ANY) ? key.destination : Address(htonl(INADDR_LOOPBACK));
+    const auto same = [&](uint16_t id, uint16_t sequence, const Address& address) {
         return (key.anyId || id == key.id) && sequence == key.sequence && address == to;
     };
     if (const auto* reply = std::get_if<Reply>(&message)) {
@@ -182,6 +230,19 @@ std::optional<OriginalEcho> parseOriginalEcho(std::span<const uint8_t> quoted) {
         return std::nullopt;
     }
     return OriginalEcho{ip->destination, load16(echo, 4), load16(echo, 6)};
+}
+
+// Our echoes carry no extension header.
+std::optional<OriginalEcho> parseOriginalEcho6(std::span<const uint8_t> quoted) {
+    if (quoted.size() < kIp6HeaderSize + kHeaderSize || (quoted[0] >> 4) != 6 ||
+        quoted[6] != IPPROTO_ICMPV6) {
+        return std::nullopt;
+    }
+    const auto echo = quoted.subspan(kIp6HeaderSize);
+    if (echo[0] != kEchoRequest6) {
+        return std::nullopt;
+    }
+    return OriginalEcho{loadAddress6(quoted, 24), load16(echo, 4), load16(echo, 6)};
 }
 
 Message parseRawPacket(std::span<const uint8_t> packet) {
@@ -212,42 +273,76 @@ Message parseRawPacket(std::span<const uint8_t> packet) {
                  original->id, original->sequence};
 }
 
-std::optional<Reply> parseDatagramReply(std::span<const uint8_t> message, uint32_t source,
+Message parseRawPacket6(std::span<const uint8_t> message, const Address6& source,
+                        std::span<const uint8_t> control) {
+    if (message.size() < kHeaderSize) {
+        return {};
+    }
+    if (message[0] == kEchoReply6) {
+        return Reply{source, ttlFrom(control), load16(message, 4), load16(message, 6),
+                     message.subspan(kHeaderSize)};
+    }
+    const auto status = errorStatus6(message[0], message[1]);
+    const auto original = status ? parseOriginalEcho6(message.subspan(kHeaderSize)) : std::nullopt;
+    if (!original) {
+        return {};
+    }
+    return Error{source,       ttlFrom(control),  *status, original->destination,
+                 original->id, original->sequence};
+}
+
+std::optional<Reply> parseDatagramReply(std::span<const uint8_t> message, const Address& source,
                                         std::span<const uint8_t> control) {
-    if (message.size() < kHeaderSize || message[0] != kEchoReply) {
+    const bool ipv6 = std::holds_alternative<Address6>(source);
+    if (message.size() < kHeaderSize || message[0] != (ipv6 ? kEchoReply6 : kEchoReply)) {
         return std::nullopt;
     }
     return Reply{source, ttlFrom(control), load16(message, 4), load16(message, 6),
                  message.subspan(kHeaderSize)};
 }
 
-std::optional<Error> parseDatagramError(std::span<const uint8_t> message, uint32_t destination,
+std::optional<Error> parseDatagramError(std::span<const uint8_t> message,
+                                        const Address& destination,
                                         std::span<const uint8_t> control) {
-    if (message.size() < kHeaderSize || message[0] != kEchoRequest) {
+    const bool ipv6 = std::holds_alternative<Address6>(destination);
+    if (message.size() < kHeaderSize || message[0] != (ipv6 ? kEchoRequest6 : kEchoRequest)) {
         return std::nullopt;
     }
     std::optional<Error> error;
     forEachControlMessage(control, [&](int level, int type, std::span<const uint8_t> data) {
-        if (level != IPPROTO_IP || type != IP_RECVERR || data.size() < sizeof(sock_extended_err)) {
+        if ((ipv6 ? level != IPPROTO_IPV6 || type != IPV6_RECVERR
+                  : level != IPPROTO_IP || type != IP_RECVERR) ||
+            data.size() < sizeof(sock_extended_err)) {
             return;
         }
         sock_extended_err record;
         std::memcpy(&record, data.data(), sizeof record);
-        if (record.ee_origin != SO_EE_ORIGIN_ICMP) {
+        if (record.ee_origin != (ipv6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP)) {
             return;  // local errors: the failed send already said so
         }
-        const auto status = errorStatus(record.ee_type, record.ee_code);
+        const auto status = ipv6 ? errorStatus6(record.ee_type, record.ee_code)
+                                 : errorStatus(record.ee_type, record.ee_code);
         if (!status) {
             return;
         }
         Error e;
         e.status = *status;
         // SO_EE_OFFENDER: the sender's address follows the record.
-        if (data.size() >= sizeof record + sizeof(sockaddr_in)) {
-            sockaddr_in offender;
-            std::memcpy(&offender, data.data() + sizeof record, sizeof offender);
-            if (offender.sin_family == AF_INET) {
-                e.sender = offender.sin_addr.s_addr;
+        const auto offender = data.subspan(sizeof record);
+        if (ipv6) {
+            e.sender = Address6{};
+            sockaddr_in6 from;
+            if (offender.size() >= sizeof from) {
+                std::memcpy(&from, offender.data(), sizeof from);
+                if (from.sin6_family == AF_INET6) {
+                    e.sender = loadAddress6(offender, offsetof(sockaddr_in6, sin6_addr));
+                }
+            }
+        } else if (offender.size() >= sizeof(sockaddr_in)) {
+            sockaddr_in from;
+            std::memcpy(&from, offender.data(), sizeof from);
+            if (from.sin_family == AF_INET) {
+                e.sender = from.sin_addr.s_addr;
             }
         }
         error = e;
