@@ -10,13 +10,21 @@ struct WsaData {
 };
 
 // A host entry as the resolver answers it; h_addr_list ends with a null entry.
+// An IPv6 host's entry has the family AddressFamily::Inet6, addresses of 16
+// bytes, and their zone.
 struct HostEnt {
     const char* h_name = nullptr;
     const char* const* h_aliases = nullptr;
     int16_t h_addrtype = 0;
     int16_t h_length = 0;
     const char* const* h_addr_list = nullptr;
+    uint32_t h_scope_id = 0;  // the interface (its index) of link-local addresses; 0: none
 };
+
+namespace AddressFamily {
+inline constexpr int16_t Inet = 2;
+inline constexpr int16_t Inet6 = 23;
+}  // namespace AddressFamily
 
 namespace WsaError {
 inline constexpr int32_t NotInitialised = 10093;
@@ -38,7 +46,8 @@ public:
 
     // name in the locale's encoding, NUL-terminated. The answer belongs to the
     // library and is overwritten by the calling thread's next lookup; null
-    // when the name does not resolve (WSAGetLastError says why).
+    // when the name does not resolve (WSAGetLastError says why). IPv4 where
+    // the name has an IPv4 address, else IPv6.
     virtual const HostEnt* gethostbyname(const char* name) = 0;
 
     // The calling thread's last error.

@@ -25,7 +25,7 @@ thread_local int32_t lastError = 0;
 // The answer of the calling thread's last lookup, which the next overwrites.
 struct Answer {
     std::string name;
-    std::vector<std::array<char, 4>> addresses;
+    std::vector<std::array<char, 16>> addresses;  // IPv4: the first 4 bytes
     std::vector<const char*> addressList;
     const char* noAliases[1] = {nullptr};
     HostEnt entry;
@@ -92,6 +92,13 @@ std::optional<std::string> nameOnTheWire(std::string_view text) {
     return label == 0 ? std::nullopt : std::optional(wire);
 }
 
+// [2001:db8::1] as in a URL: brackets hold an IPv6 address.
+std::string unbracketed(const std::string& host) {
+    return host.size() >= 2 && host.front() == '[' && host.back() == ']'
+               ? host.substr(1, host.size() - 2)
+               : host;
+}
+
 int32_t lookupError(int eai) {
     switch (eai) {
         case EAI_NONAME:
@@ -147,27 +154,49 @@ const HostEnt* LinuxSocketLibrary::gethostbyname(const char* name) {
     hints.ai_flags = AI_CANONNAME | AI_NUMERICHOST;
     addrinfo* result = nullptr;
     // An address in any of inet_aton's forms needs no resolver, and may be
-    // longer than a label.
+    // longer than a label; nor does an IPv6 one, which is no host name either
+    // (EAI_ADDRFAMILY from the IPv4 lookup, EAI_NONAME in brackets).
     int eai = getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    if (eai == EAI_NONAME || eai == EAI_ADDRFAMILY) {
+        hints.ai_family = AF_INET6;
+        if (getaddrinfo(unbracketed(host).c_str(), nullptr, &hints, &result) == 0) {
+            eai = 0;
+        }
+    }
     if (eai == EAI_NONAME) {
         const std::optional<std::string> wire = nameOnTheWire(host);
         if (!wire) {
             lastError = WsaError::HostNotFound;
             return nullptr;
         }
+        hints.ai_family = AF_INET;
         hints.ai_flags = AI_CANONNAME;
         eai = getaddrinfo(wire->c_str(), nullptr, &hints, &result);
+        if (eai == EAI_NONAME || eai == EAI_NODATA) {
+            hints.ai_family = AF_INET6;
+            if (getaddrinfo(wire->c_str(), nullptr, &hints, &result) == 0) {
+                eai = 0;
+            }
+        }
     }
     if (eai != 0) {
         lastError = lookupError(eai);
         return nullptr;
     }
+    const bool ipv6 = result->ai_family == AF_INET6;
+    const uint32_t scopeId =
+        ipv6 ? reinterpret_cast<const sockaddr_in6*>(result->ai_addr)->sin6_scope_id : 0;
     answer.name = result->ai_canonname != nullptr ? result->ai_canonname : host;
     answer.addresses.clear();
     for (const addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
-        const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-        std::array<char, 4> bytes;
-        std::copy_n(reinterpret_cast<const char*>(&sin->sin_addr.s_addr), 4, bytes.begin());
+        std::array<char, 16> bytes{};
+        if (ipv6) {
+            const auto* sin6 = reinterpret_cast<const sockaddr_in6*>(ai->ai_addr);
+            std::copy_n(reinterpret_cast<const char*>(&sin6->sin6_addr), 16, bytes.begin());
+        } else {
+            const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
+            std::copy_n(reinterpret_cast<const char*>(&sin->sin_addr.s_addr), 4, bytes.begin());
+        }
         answer.addresses.push_back(bytes);
     }
     freeaddrinfo(result);
@@ -176,8 +205,12 @@ const HostEnt* LinuxSocketLibrary::gethostbyname(const char* name) {
         answer.addressList.push_back(bytes.data());
     }
     answer.addressList.push_back(nullptr);
-    answer.entry =
-        HostEnt{answer.name.c_str(), answer.noAliases, AF_INET, 4, answer.addressList.data()};
+    answer.entry = HostEnt{answer.name.c_str(),
+                           answer.noAliases,
+                           ipv6 ? AddressFamily::Inet6 : AddressFamily::Inet,
+                           static_cast<int16_t>(ipv6 ? 16 : 4),
+                           answer.addressList.data(),
+                           scopeId};
     return &answer.entry;
 }
 

@@ -4,10 +4,12 @@
 
 #include <optional>
 
-// The socket library over the system resolver (IPv4 only). A lookup takes the
-// name without the blanks around it; an address in inet_aton's forms needs no
-// resolver, and a text that cannot be a host name is not found without asking
-// it.
+// The socket library over the system resolver. A lookup takes the name
+// without the blanks around it; an address in inet_aton's forms, or an IPv6
+// one (with its zone, in brackets or not), needs no resolver, and a text that
+// cannot be a host name is not found without asking it. A name is looked up
+// for IPv4 first, and for IPv6 only where it has no IPv4 address; when
+// neither is found, the IPv4 lookup's error stands.
 class LinuxSocketLibrary final : public SocketLibrary {
 public:
     // What the library reports of itself; tests set other values.
