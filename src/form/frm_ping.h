@@ -104,6 +104,8 @@ public:
     IcmpHelper::Handle IcmpHandle = 0;
     BlankText EchoData;
     uint32_t DestAddress = 0;  // network order, as in_addr.s_addr
+    Ipv6AddressEx DestAddress6;
+    int16_t DestFamily = 0;  // of the last address resolved: AddressFamily::Inet6, or IPv4
     QString ReplyStatusText;
     QString ReplyAddressText;
     QString SettingsPath;
@@ -111,6 +113,7 @@ public:
     // One of each for the whole program.
     ::EchoOptions EchoOptions;
     ::EchoReply EchoReply;
+    ::EchoReply6 EchoReply6;
 
 private:
     // The click itself; cmdPing_Click adds the start deferred while a run

@@ -55,6 +55,15 @@ void FrmPing::vbGetHostByName() {
         s([&] { HostEntry = *HostEntryPtr; });
         s([&] { AddrListPtr = HostEntry.h_addr_list; });
         s([&] { FirstAddrPtr = AddrListPtr[0]; });
+        if (s.test([&] { return HostEntry.h_addrtype == AddressFamily::Inet6; })) {
+            s([&] {
+                std::memcpy(DestAddress6.sin6_addr, FirstAddrPtr, sizeof DestAddress6.sin6_addr);
+            });
+            s([&] { DestAddress6.sin6_scope_id = HostEntry.h_scope_id; });
+            s([&] { DestFamily = AddressFamily::Inet6; });
+            return;
+        }
         s([&] { std::memcpy(&DestAddress, FirstAddrPtr, sizeof DestAddress); });
+        s([&] { DestFamily = AddressFamily::Inet; });
     });
 }

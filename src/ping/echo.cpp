@@ -4,6 +4,9 @@
 #include "report/checked.h"
 #include "report/procedure.h"
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
 namespace {
 
 constexpr uint32_t kEchoTimeoutMs = 2700;
@@ -11,6 +14,13 @@ constexpr uint32_t kEchoTimeoutMs = 2700;
 QString dottedAddress(const uint8_t (&address)[4]) {
     return QString::number(address[0]) + u'.' + QString::number(address[1]) + u'.' +
            QString::number(address[2]) + u'.' + QString::number(address[3]);
+}
+
+// The short form: ::1, 2001:db8::1.
+QString ipv6Text(const uint8_t (&address)[16]) {
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, address, text, sizeof text);
+    return QString::fromLatin1(text);
 }
 
 }  // namespace
@@ -33,11 +43,16 @@ void FrmPing::vbIcmpSendEcho() {
         if (closed_) {
             return;
         }
+        const bool ipv6 = DestFamily == AddressFamily::Inet6;
         s([&] {
-            const int16_t size = toInt16(EchoData.length());
-            EchoResult = static_cast<int16_t>(icmp_.IcmpSendEcho(
-                IcmpHandle, DestAddress, EchoData.bytes(), static_cast<uint16_t>(size),
-                &EchoOptions, &EchoReply, sizeof(EchoReply), kEchoTimeoutMs));
+            const auto size = static_cast<uint16_t>(toInt16(EchoData.length()));
+            EchoResult = static_cast<int16_t>(
+                ipv6 ? icmp_.Icmp6SendEcho2(IcmpHandle, &DestAddress6, EchoData.bytes(), size,
+                                            &EchoOptions, &EchoReply6, sizeof(EchoReply6),
+                                            kEchoTimeoutMs)
+                     : icmp_.IcmpSendEcho(IcmpHandle, DestAddress, EchoData.bytes(), size,
+                                          &EchoOptions, &EchoReply, sizeof(EchoReply),
+                                          kEchoTimeoutMs));
         });
         if (s.test([&] { return EchoResult != 0; })) {
             if (s.test([&] { return StatusShown == 1; })) {
@@ -45,7 +60,18 @@ void FrmPing::vbIcmpSendEcho() {
                 return;
             }
             s([&] { ReplyCount = add16(ReplyCount, 1); });
-            s([&] { ReplyAddressText = dottedAddress(EchoReply.Address); });
+            if (ipv6) {
+                s([&] { ReplyAddressText = ipv6Text(EchoReply6.Address); });
+                // What GetRCode reads, the hop limit as the TTL.
+                s([&] {
+                    EchoReply.Status = EchoReply6.Status;
+                    EchoReply.RoundTripTime = EchoReply6.RoundTripTime;
+                    EchoReply.DataSize = EchoReply6.DataSize;
+                    EchoReply.Options.Ttl = EchoReply6.HopLimit;
+                });
+            } else {
+                s([&] { ReplyAddressText = dottedAddress(EchoReply.Address); });
+            }
             s([&] { GetRCode(); });
             return;
         }
