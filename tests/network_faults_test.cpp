@@ -6,6 +6,10 @@
 // whose default route sends it back. No ICMP type is rate-limited
 // (icmp_ratemask 0); route errors still pass the router's own limiter (5,
 // then 1/s): no test may need more.
+// IPv6 the same way, 2001:db8:N::/64 for 198.18.N.0/24, the hosts ::1, ::2
+// (hop limit 100), and the router's fe80::2 on the client's link; but
+// 2001:db8:2::9, which no neighbour has: the router gives up at once. No
+// address waits for duplicate detection (nodad).
 
 #include "netns.h"
 
@@ -138,7 +142,9 @@ protected:
                 "ip link add c0 type veth peer name r0 netns " +
                 router.path() +
                 "\nip addr add 198.18.1.1/24 dev c0; ip link set c0 up\n"
-                "ip route add default via 198.18.1.2") &&
+                "ip route add default via 198.18.1.2\n"
+                "ip addr add 2001:db8:1::1/64 dev c0 nodad; ip addr add fe80::1/64 dev c0 nodad\n"
+                "ip route add default via 2001:db8:1::2") &&
             router.shell(
                 "ip link set lo up; ip addr add 198.18.1.2/24 dev r0; ip link set r0 up\n"
                 "ip link add r1 type veth peer name t0 netns " +
@@ -146,13 +152,23 @@ protected:
                 "\nip addr add 198.18.2.1/24 dev r1; ip link set r1 up\n"
                 "cd /proc/sys/net/ipv4; echo 1 >ip_forward; echo 0 >icmp_ratemask\n"
                 "ip route add unreachable 198.18.3.0/24; ip route add blackhole 198.18.6.0/24\n"
-                "ip route add 198.18.5.0/24 via 198.18.2.2") &&
+                "ip route add 198.18.5.0/24 via 198.18.2.2\n"
+                "ip addr add 2001:db8:1::2/64 dev r0 nodad; ip addr add fe80::2/64 dev r0 nodad\n"
+                "ip addr add 2001:db8:2::1/64 dev r1 nodad\n"
+                "cd ../ipv6; echo 1 >conf/all/forwarding; echo 0 >icmp/ratelimit\n"
+                "echo 1 >neigh/r1/mcast_solicit; echo 10 >neigh/r1/retrans_time_ms\n"
+                "ip route add blackhole 2001:db8:6::/64\n"
+                "ip route add 2001:db8:5::/64 via 2001:db8:2::2") &&
             target.shell(
                 "ip link set lo up; ip addr add 198.18.2.2/24 dev t0; ip link set t0 up\n"
                 "ip addr add 198.18.2.3/24 dev t0\n"
                 "ip addr add 198.18.3.1/32 dev lo; ip route add default via 198.18.2.1\n"
                 "cd /proc/sys/net/ipv4; echo 1 >ip_forward; echo 0 >icmp_ratemask\n"
-                "echo 100 >ip_default_ttl");
+                "echo 100 >ip_default_ttl\n"
+                "ip addr add 2001:db8:2::2/64 dev t0 nodad; ip route add default via "
+                "2001:db8:2::1\n"
+                "cd ../ipv6; echo 1 >conf/all/forwarding; echo 0 >icmp/ratelimit\n"
+                "echo 100 >conf/t0/hop_limit");
         if (!built) {
             GTEST_SKIP() << "no network of our own: needs iproute2 and veth links";
         }
@@ -456,6 +472,19 @@ TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
         {"a routing loop: time exceeded, which has no text", "198.18.5.1", "1", noAverage, 1, 1,
          "198.18.1.2", nullptr},
         {"a silent drop: a time-out after 2700 ms", "198.18.6.1", "1",
+         QStringLiteral(" Request Timeout\\r\\n") + noAverage, 0, 0, "", nullptr},
+        {"IPv6: the hop limit less the router's hop", "2001:db8:2::2", "2",
+         repliesPattern("2001:db8:2::2", 2, 99), 2, 0, "2001:db8:2::2", nullptr},
+        {"IPv6: the router's link-local address, with its zone", "fe80::2%c0", "1",
+         repliesPattern("fe80::2", 1, 64), 1, 0, "fe80::2", nullptr},
+        {"IPv6: address unreachable", "2001:db8:2::9", "1",
+         QStringLiteral("Destination Host Not Reachable") + noAverage, 1, 1, "2001:db8:1::2",
+         nullptr},
+        {"IPv6: no route", "2001:db8:4::1", "1",
+         QStringLiteral("Destination Unreahable") + noAverage, 1, 1, "2001:db8:1::2", nullptr},
+        {"IPv6: hop limit exceeded, which has no text; from the looping link", "2001:db8:5::1", "1",
+         noAverage, 1, 1, "2001:db8:2::1", nullptr},
+        {"IPv6: a silent drop", "2001:db8:6::1", "1",
          QStringLiteral(" Request Timeout\\r\\n") + noAverage, 0, 0, "", nullptr},
     };
     for (const auto& row : rows) {
