@@ -6,10 +6,12 @@
 // whose default route sends it back. No ICMP type is rate-limited
 // (icmp_ratemask 0); route errors still pass the router's own limiter (5,
 // then 1/s): no test may need more.
-// IPv6 the same way, 2001:db8:N::/64 for 198.18.N.0/24, the hosts ::1, ::2
-// (hop limit 100), and the router's fe80::2 on the client's link; but
-// 2001:db8:2::9, which no neighbour has: the router gives up at once. No
-// address waits for duplicate detection (nodad).
+// IPv6 the same way, 2001:db8:N::/64 for 198.18.N.0/24 with the hosts ::1
+// and ::2 (the target's hop limit 100); but 2001:db8:7::/64 is on a link of
+// the router's where no neighbour answers, whose addresses it gives up on at
+// once. The link-local addresses are fe80::1 and ::2 (the router's on the
+// client's link), and no address waits for duplicate detection (nodad): an
+// interface without a link-local one cannot ask for its neighbours.
 
 #include "netns.h"
 
@@ -23,6 +25,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -126,6 +129,58 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
         const auto* error = std::get_if<icmp::Error>(&m);
         EXPECT_EQ(error != nullptr && icmp::answers(m, key) ? error->status : 0, row.status);
     }
+
+    // ICMPv6 as a raw socket reads it, the message alone, from 2001:db8::1 or ::2.
+    const auto six = [](uint8_t last) {
+        return icmp::Address6{0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, last};
+    };
+    const icmp::EchoKey key6{7, 9, six(2), false};
+    const auto reply6 = [&](uint16_t id, uint16_t seq, uint8_t from = 2) {
+        return icmp::parseRawPacket6(icmpMessage(129, id, seq, {'h'}), six(from), {});
+    };
+    // From the router, quoting the request's IPv6 header and `bytes` of both.
+    const auto error6 = [&](uint8_t type, uint8_t code, uint8_t to = 2, uint8_t next = 58,
+                            uint8_t quoted = 128, std::size_t bytes = 48) {
+        Bytes quote{0x60, 0, 0, 0, 0, 8, next, 64};
+        quote.resize(24);
+        const icmp::Address6 dst = six(to);
+        quote.insert(quote.end(), dst.begin(), dst.end());
+        const Bytes echo = icmpMessage(quoted, 7, 9, {});
+        quote.insert(quote.end(), echo.begin(), echo.end());
+        quote.resize(bytes);
+        return icmp::parseRawPacket6(icmpMessage(type, 0, 0, quote, code), six(1), {});
+    };
+    const struct {
+        const char* name;
+        icmp::Message message;
+        bool answers;
+    } cases6[] = {
+        {"IPv6 reply", reply6(7, 9), true},
+        {"IPv6 reply from another address", reply6(7, 9, 1), false},
+        {"IPv6 reply, other id", reply6(8, 9), false},
+        {"IPv6 reply, other sequence", reply6(7, 8), false},
+        {"IPv6 under 8 bytes", icmp::parseRawPacket6(Bytes{129, 0, 0, 0, 0, 7, 0}, six(2), {}),
+         false},
+        {"IPv6 error, other destination", error6(1, 3, 3), false},
+        {"IPv6 error quoting UDP", error6(1, 3, 2, IPPROTO_UDP), false},
+        {"IPv6 error quoting a reply", error6(1, 3, 2, 58, 129), false},
+        {"IPv6 error quoting 7 ICMPv6 bytes", error6(1, 3, 2, 58, 128, 47), false},
+    };
+    for (const auto& c : cases6) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(icmp::answers(c.message, key6), c.answers);
+    }
+    std::remove_reference_t<decltype(errors[0])> errors6[] = {
+        {1, 0, 11002}, {1, 1, 11004}, {1, 2, 11045}, {1, 3, 11003}, {1, 4, 11005},
+        {1, 5, 11040}, {2, 0, 11009}, {3, 0, 11013}, {3, 1, 11014}, {3, 2, 0},
+        {4, 1, 11015}, {137, 0, 0},   {129, 0, 0},   {128, 0, 0},
+    };
+    for (const auto& row : errors6) {
+        SCOPED_TRACE(testing::Message() << "ICMPv6 type " << +row.type << " code " << +row.code);
+        const icmp::Message m = error6(row.type, row.code);
+        const auto* error = std::get_if<icmp::Error>(&m);
+        EXPECT_EQ(error != nullptr && icmp::answers(m, key6) ? error->status : 0, row.status);
+    }
 }
 
 // ---- Real sockets.
@@ -154,9 +209,11 @@ protected:
                 "ip route add unreachable 198.18.3.0/24; ip route add blackhole 198.18.6.0/24\n"
                 "ip route add 198.18.5.0/24 via 198.18.2.2\n"
                 "ip addr add 2001:db8:1::2/64 dev r0 nodad; ip addr add fe80::2/64 dev r0 nodad\n"
-                "ip addr add 2001:db8:2::1/64 dev r1 nodad\n"
+                "ip addr add 2001:db8:2::1/64 dev r1 nodad; ip addr add fe80::1/64 dev r1 nodad\n"
                 "cd ../ipv6; echo 1 >conf/all/forwarding; echo 0 >icmp/ratelimit\n"
-                "echo 1 >neigh/r1/mcast_solicit; echo 10 >neigh/r1/retrans_time_ms\n"
+                "ip link add r2 type veth peer name r3; ip link set r3 up; ip link set r2 up\n"
+                "ip addr add 2001:db8:7::1/64 dev r2 nodad; ip addr add fe80::1/64 dev r2 nodad\n"
+                "echo 1 >neigh/r2/mcast_solicit; echo 10 >neigh/r2/retrans_time_ms\n"
                 "ip route add blackhole 2001:db8:6::/64\n"
                 "ip route add 2001:db8:5::/64 via 2001:db8:2::2") &&
             target.shell(
@@ -165,8 +222,8 @@ protected:
                 "ip addr add 198.18.3.1/32 dev lo; ip route add default via 198.18.2.1\n"
                 "cd /proc/sys/net/ipv4; echo 1 >ip_forward; echo 0 >icmp_ratemask\n"
                 "echo 100 >ip_default_ttl\n"
-                "ip addr add 2001:db8:2::2/64 dev t0 nodad; ip route add default via "
-                "2001:db8:2::1\n"
+                "ip addr add 2001:db8:2::2/64 dev t0 nodad; ip addr add fe80::2/64 dev t0 nodad\n"
+                "ip route add default via 2001:db8:2::1\n"
                 "cd ../ipv6; echo 1 >conf/all/forwarding; echo 0 >icmp/ratelimit\n"
                 "echo 100 >conf/t0/hop_limit");
         if (!built) {
@@ -206,8 +263,14 @@ int socketsIn(const std::string& table) {
 struct Echo {
     uint32_t result = 0;
     EchoReply reply;
+    EchoReply6 reply6;
     int elapsedMs = 0;
     Bytes payload() const { return Bytes(reply.Payload, reply.Payload + reply.DataSize); }
+    Bytes payload6() const { return Bytes(reply6.Payload, reply6.Payload + reply6.DataSize); }
+    std::string from6() const {
+        char text[INET6_ADDRSTRLEN] = {};
+        return inet_ntop(AF_INET6, reply6.Address, text, sizeof text);
+    }
 };
 
 Echo send(LinuxIcmpHelper& helper, IcmpHelper::Handle h, uint32_t to, const Bytes& payload,
@@ -218,6 +281,20 @@ Echo send(LinuxIcmpHelper& helper, IcmpHelper::Handle h, uint32_t to, const Byte
     echo.result =
         helper.IcmpSendEcho(h, to, payload.data(), uint16_t(payload.size()), options, &echo.reply,
                             uint32_t(kEchoReplyHeaderSize + payload.size()), timeoutMs);
+    echo.elapsedMs = msSince(start);
+    return echo;
+}
+
+// The same to an IPv6 address, into reply6.
+Echo send6(LinuxIcmpHelper& helper, IcmpHelper::Handle h, const char* to, const Bytes& payload,
+           uint32_t timeoutMs, const EchoOptions* options = nullptr) {
+    Ipv6AddressEx address;
+    inet_pton(AF_INET6, to, address.sin6_addr);
+    Echo echo;
+    const auto start = Clock::now();
+    echo.result = helper.Icmp6SendEcho2(
+        h, &address, payload.data(), uint16_t(payload.size()), options, &echo.reply6,
+        uint32_t(kEchoReply6HeaderSize + payload.size()), timeoutMs);
     echo.elapsedMs = msSince(start);
     return echo;
 }
@@ -337,10 +414,24 @@ TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
     const Bytes other{'x'};
     EXPECT_EQ(send(*helper, h, kLoopback, other, 1000).result,
               GetParam().kind == Kind::HelperOnly ? 0u : 1u);
-    // No echo to a group: not sent, no wait, the same helper.
+    // IPv6: the largest payload, and with a hop limit of 1 the router's error
+    // about its first fragment.
+    const Echo echo6 = send6(*helper, h, "2001:db8:2::2", payload, 2000);
+    ASSERT_EQ(echo6.result, 1u);
+    EXPECT_EQ(std::tuple(echo6.reply6.Status, echo6.from6(), echo6.reply6.HopLimit),
+              std::tuple(IpStatus::Success, "2001:db8:2::2", 99));
+    EXPECT_EQ(echo6.payload6(), payload);
+    const Echo expired = send6(*helper, h, "2001:db8:2::2", payload, 2000, &ttlOne);
+    EXPECT_EQ(std::tuple(expired.result, expired.reply6.Status, expired.from6()),
+              std::tuple(1u, IpStatus::HopLimitExceeded, "2001:db8:1::2"));
+    // No echo to a group, nor to :: or an IPv4-mapped address: not sent, no
+    // wait, the same helper.
     const auto helpers = childrenOf(getpid());
-    for (const char* group : {"255.255.255.255", "224.0.0.1"}) {
-        const Echo none = send(*helper, h, inet_addr(group), {}, 1000);
+    for (const char* group :
+         {"255.255.255.255", "224.0.0.1", "ff02::1", "::", "::ffff:198.18.2.2"}) {
+        const Echo none = std::strchr(group, ':') != nullptr
+                              ? send6(*helper, h, group, {}, 1000)
+                              : send(*helper, h, inet_addr(group), {}, 1000);
         EXPECT_EQ(none.result, 0u);
         EXPECT_LT(none.elapsedMs, 500);
     }
@@ -477,7 +568,7 @@ TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
          repliesPattern("2001:db8:2::2", 2, 99), 2, 0, "2001:db8:2::2", nullptr},
         {"IPv6: the router's link-local address, with its zone", "fe80::2%c0", "1",
          repliesPattern("fe80::2", 1, 64), 1, 0, "fe80::2", nullptr},
-        {"IPv6: address unreachable", "2001:db8:2::9", "1",
+        {"IPv6: address unreachable", "2001:db8:7::9", "1",
          QStringLiteral("Destination Host Not Reachable") + noAverage, 1, 1, "2001:db8:1::2",
          nullptr},
         {"IPv6: no route", "2001:db8:4::1", "1",

@@ -120,15 +120,20 @@ int filter6(int fd, uint16_t id) {
                                icmp::kTimeExceeded6, icmp::kParameterProblem6}) {
         ICMP6_FILTER_SETPASS(type, &types);
     }
+    // An error: X is the length of the quoted fragment header, if any (an
+    // echo larger than the path's MTU), before the quoted ICMPv6 header.
     constexpr uint32_t kQuoted = icmp::kHeaderSize + icmp::kIp6HeaderSize;
     sock_filter code[] = {
         BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 0),  // the type
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, icmp::kEchoReply6, 0, 2),
         BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 4),  // the identifier
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 4, 5),
-        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kQuoted),  // an error: the quoted type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 7, 8),
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, icmp::kHeaderSize + 6),  // the quoted next header
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_FRAGMENT, 0, 1),
+        BPF_STMT(BPF_LDX | BPF_IMM, icmp::kFragmentHeaderSize),
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, kQuoted),  // the quoted type
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, icmp::kEchoRequest6, 0, 3),
-        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, kQuoted + 4),  // the quoted identifier
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, kQuoted + 4),  // the quoted identifier
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, UINT32_MAX),
         BPF_STMT(BPF_RET | BPF_K, 0),

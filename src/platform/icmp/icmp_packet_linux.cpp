@@ -232,14 +232,22 @@ std::optional<OriginalEcho> parseOriginalEcho(std::span<const uint8_t> quoted) {
     return OriginalEcho{ip->destination, load16(echo, 4), load16(echo, 6)};
 }
 
-// Our echoes carry no extension header.
+// Our echoes carry no extension header but, when larger than the path's MTU,
+// a fragment header: an error about the first fragment quotes it.
 std::optional<OriginalEcho> parseOriginalEcho6(std::span<const uint8_t> quoted) {
-    if (quoted.size() < kIp6HeaderSize + kHeaderSize || (quoted[0] >> 4) != 6 ||
-        quoted[6] != IPPROTO_ICMPV6) {
+    if (quoted.size() < kIp6HeaderSize + kHeaderSize || (quoted[0] >> 4) != 6) {
         return std::nullopt;
     }
-    const auto echo = quoted.subspan(kIp6HeaderSize);
-    if (echo[0] != kEchoRequest6) {
+    auto echo = quoted.subspan(kIp6HeaderSize);
+    uint8_t next = quoted[6];
+    if (next == IPPROTO_FRAGMENT) {
+        if ((load16(echo, 2) & 0xfff8u) != 0 || echo.size() < kFragmentHeaderSize + kHeaderSize) {
+            return std::nullopt;
+        }
+        next = echo[0];
+        echo = echo.subspan(kFragmentHeaderSize);
+    }
+    if (next != IPPROTO_ICMPV6 || echo[0] != kEchoRequest6) {
         return std::nullopt;
     }
     return OriginalEcho{loadAddress6(quoted, 24), load16(echo, 4), load16(echo, 6)};

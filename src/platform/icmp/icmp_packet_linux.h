@@ -34,6 +34,7 @@ inline constexpr uint8_t kEchoReply6 = 129;
 inline constexpr std::size_t kHeaderSize = 8;
 inline constexpr std::size_t kMinIpHeaderSize = 20;
 inline constexpr std::size_t kIp6HeaderSize = 40;
+inline constexpr std::size_t kFragmentHeaderSize = 8;
 
 // Internet checksum (RFC 1071) as the big-endian value for the checksum field;
 // 0 over a message whose checksum field is right.
@@ -93,7 +94,8 @@ struct OriginalEcho {
     uint16_t sequence = 0;
 };
 std::optional<OriginalEcho> parseOriginalEcho(std::span<const uint8_t> quoted);
-// In an ICMPv6 error: its IPv6 header and the first 8 bytes of its ICMPv6 one.
+// In an ICMPv6 error: its IPv6 header, a fragment header with offset 0 or
+// none, and the first 8 bytes of its ICMPv6 header.
 std::optional<OriginalEcho> parseOriginalEcho6(std::span<const uint8_t> quoted);
 
 // One datagram read from a raw ICMP socket: IP header, then ICMP. Checksums
