@@ -241,7 +241,7 @@ std::optional<OriginalEcho> parseOriginalEcho6(std::span<const uint8_t> quoted) 
     auto echo = quoted.subspan(kIp6HeaderSize);
     uint8_t next = quoted[6];
     if (next == IPPROTO_FRAGMENT) {
-        if ((load16(echo, 2) & 0xfff8u) != 0 || echo.size() < kFragmentHeaderSize + kHeaderSize) {
+        if (echo.size() < kFragmentHeaderSize + kHeaderSize) {
             return std::nullopt;
         }
         next = echo[0];

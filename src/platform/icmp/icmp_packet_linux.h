@@ -94,8 +94,9 @@ struct OriginalEcho {
     uint16_t sequence = 0;
 };
 std::optional<OriginalEcho> parseOriginalEcho(std::span<const uint8_t> quoted);
-// In an ICMPv6 error: its IPv6 header, a fragment header with offset 0 or
-// none, and the first 8 bytes of its ICMPv6 header.
+// In an ICMPv6 error: its IPv6 header, a fragment header or none, and the
+// first 8 bytes of its ICMPv6 header. An error about a later fragment quotes
+// data, which for the helper's echoes (blanks) reads as no echo request.
 std::optional<OriginalEcho> parseOriginalEcho6(std::span<const uint8_t> quoted);
 
 // One datagram read from a raw ICMP socket: IP header, then ICMP. Checksums
