@@ -12,6 +12,7 @@
 #include <sys/mount.h>
 
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,7 +27,8 @@ QString loopbackOfLength(qsizetype length) {
 }
 
 // A name server on 127.0.0.1:53 of the calling thread's namespace: it keeps
-// the names asked of it and answers each "no such name".
+// the names asked of it and answers each "no such name", but six.test, which
+// has the IPv6 address ::1 and no other.
 class NameServer {
 public:
     NameServer() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
@@ -45,8 +47,17 @@ public:
                 }
                 std::lock_guard lock(mutex_);
                 names_.push_back(name);
-                q[2] |= 0x80;  // a response
-                q[3] = 3;      // no such name
+                const bool six = name == "six.test";
+                q[2] |= 0x80;           // a response
+                q[3] = six ? 0x80 : 3;  // no error (recursion available), or no such name
+                if (six && q[n - 3] == 28 && n + 28 <= ssize_t(sizeof q)) {  // AAAA: ::1
+                    const uint8_t answer[12] = {0xc0, 12, 0, 28, 0, 1, 0, 0, 0, 60, 0, 16};
+                    q[7] = 1;
+                    std::memcpy(q + n, answer, sizeof answer);
+                    std::fill_n(q + n + 12, 16, 0);
+                    q[n + 27] = 1;
+                    n += 28;
+                }
                 sendto(fd_, q, size_t(n), 0, reinterpret_cast<sockaddr*>(&from), size);
             }
         });
@@ -68,27 +79,31 @@ private:
     std::vector<std::string> names_;
 };
 
-// The real resolver and ICMP in a namespace with a loopback only. This
-// test's thread has a resolv.conf that names the test's name server, which
-// none of the texts that cannot be a host name may reach, and a hosts file
-// that names those the resolver would not ask it for.
+// The real resolver and ICMP in a namespace with a loopback only (which also
+// has 2001:db8::7). This test's thread has a resolv.conf that names the test's
+// name server, which none of the texts that cannot be a host name may reach,
+// and a hosts file that names those the resolver would not ask it for, and
+// names with IPv6 addresses.
 TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root: the lookups run in private network and mount namespaces";
     }
     const Netns ns;
-    ASSERT_TRUE(ns.shell("ip link set lo up"));
+    ASSERT_TRUE(ns.shell("ip link set lo up; ip addr add 2001:db8::7/128 dev lo"));
     const std::string a63 = "AZaz09-_" + std::string(55, 'a');
     const std::string name253 = a63 + ".y." + a63 + '.' + a63 + '.' + std::string(57, 'a') + ".x";
     const std::string label64 = a63 + "a.test";
     const std::string name254 = name253 + 'x';
     const QTemporaryDir etc;
     writeFile(etc.filePath(QStringLiteral("hosts")),
-              QByteArray::fromStdString("127.0.0.1 localhost a..b " + label64 + ' ' + name254));
+              QByteArray::fromStdString("127.0.0.1 localhost a..b both.test " + label64 + ' ' +
+                                        name254 + "\n2001:db8::7 v6.test both.test\n"));
     writeFile(etc.filePath(QStringLiteral("resolv.conf")),
               "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
     const QString unresolved = QStringLiteral("Unable To Resolve Host");
     const QString loopbackReply = repliesPattern("127.0.0.1", 1, 64);
+    const QString loopback6Reply = repliesPattern("::1", 1, 64);
+    const QString notSent = QStringLiteral(" Request Timeout\\r\\n") + kAveragePattern;
     const struct {
         const char* name;
         QString host;
@@ -126,6 +141,22 @@ TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
         // The kernel refuses the send (no route here, else no SO_BROADCAST): no wait.
         {"255.255.255.255", QStringLiteral("255.255.255.255"),
          QStringLiteral(" Request Timeout\\r\\n") + kAveragePattern, nullptr, nullptr},
+        {"an IPv6 address", QStringLiteral("::1"), loopback6Reply, nullptr, nullptr},
+        {"an IPv6 address in brackets, blanks around", QStringLiteral(" [::1] "), loopback6Reply,
+         nullptr, nullptr},
+        {"a zone that names no interface", QStringLiteral("fe80::1%nosuch"), unresolved, nullptr,
+         nullptr},
+        {"an IPv4 address in brackets", QStringLiteral("[127.0.0.1]"), unresolved, nullptr,
+         nullptr},
+        {"an IPv6-only name of the hosts file", QStringLiteral("v6.test"),
+         repliesPattern("2001:db8::7", 1, 64), nullptr, "v6.test"},
+        {"an IPv6-only name of the name server", QStringLiteral("six.test"), loopback6Reply,
+         nullptr, "six.test"},
+        {"a name with both: IPv4", QStringLiteral("both.test"), loopbackReply, nullptr, nullptr},
+        {"::, which no host has: no echo", QStringLiteral("::"), notSent, nullptr, nullptr},
+        {"an IPv6 group: no echo", QStringLiteral("ff02::1"), notSent, nullptr, nullptr},
+        {"::ffff:127.0.0.1, IPv4 as the resolver reads it", QStringLiteral("::ffff:127.0.0.1"),
+         loopbackReply, nullptr, nullptr},
     };
     std::thread([&] {
         // This thread alone sees the two files in /etc.
