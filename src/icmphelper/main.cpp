@@ -19,12 +19,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -50,9 +50,9 @@ void dropBoundingSet() {
     }
 }
 
-// All but the client's and those of keep (-1: none).
-void closeOthers(std::array<int, 2> keep) {
-    std::sort(keep.begin(), keep.end());
+// All but the client's and those of keep, in the order opened, which is
+// ascending (-1: none).
+void closeOthers(std::initializer_list<int> keep) {
     unsigned next = kClient + 1;  // the first not yet closed or kept
     for (const int fd : keep) {
         if (fd >= static_cast<int>(next)) {

@@ -197,12 +197,12 @@ uint32_t LinuxIcmpHelper::Icmp6SendEcho2(Handle handle, const Ipv6AddressEx* des
                                          const void* requestData, uint16_t requestSize,
                                          const EchoOptions* requestOptions, void* replyBuffer,
                                          uint32_t replySize, uint32_t timeoutMs) {
-    icmp::Address6 to{};
+    icmp::Address6 to{};  // without a destination ::, which is never sent
     if (destination != nullptr) {
         std::memcpy(to.data(), destination->sin6_addr, to.size());
     }
-    if (destination == nullptr || replyBuffer == nullptr ||
-        replySize < kEchoReply6HeaderSize + requestSize || !icmp::sendable(to)) {
+    if (replyBuffer == nullptr || replySize < kEchoReply6HeaderSize + requestSize ||
+        !icmp::sendable(to)) {
         return 0;
     }
     return fill<EchoReply6>(echo(handle, to, destination->sin6_scope_id, requestData, requestSize,

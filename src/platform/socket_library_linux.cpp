@@ -94,9 +94,7 @@ std::optional<std::string> nameOnTheWire(std::string_view text) {
 
 // [2001:db8::1] as in a URL: brackets hold an IPv6 address.
 std::string unbracketed(const std::string& host) {
-    return host.size() >= 2 && host.front() == '[' && host.back() == ']'
-               ? host.substr(1, host.size() - 2)
-               : host;
+    return host.starts_with('[') && host.ends_with(']') ? host.substr(1, host.size() - 2) : host;
 }
 
 int32_t lookupError(int eai) {
