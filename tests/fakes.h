@@ -106,9 +106,20 @@ public:
         reply->Options.Ttl = 64;
         return a.result;
     }
-    uint32_t Icmp6SendEcho2(Handle, const Ipv6AddressEx*, const void*, uint16_t, const EchoOptions*,
-                            void*, uint32_t, uint32_t) override {
-        return 0;  // the scripts name no IPv6 host
+    // The same answers, recorded as sent to 0, from the IPv6 host pinged.
+    uint32_t Icmp6SendEcho2(Handle handle, const Ipv6AddressEx* destination, const void* data,
+                            uint16_t size, const EchoOptions* options, void* replyBuffer,
+                            uint32_t replySize, uint32_t timeoutMs) override {
+        EchoReply reply;
+        const uint32_t result =
+            IcmpSendEcho(handle, 0, data, size, options, &reply, replySize, timeoutMs);
+        auto* reply6 = static_cast<EchoReply6*>(replyBuffer);
+        std::copy_n(destination->sin6_addr, 16, reply6->Address);
+        reply6->Status = reply.Status;
+        reply6->RoundTripTime = reply.RoundTripTime;
+        reply6->DataSize = reply.DataSize;
+        reply6->HopLimit = reply.Options.Ttl;
+        return result;
     }
     bool IcmpCloseHandle(Handle handle) override {
         closed.push_back(handle);
@@ -125,7 +136,7 @@ public:
     std::function<void()> whileBlocked;
 };
 
-// A socket library that knows a few names and counts its starts.
+// A socket library that knows a few names, IPv4 or IPv6, and counts its starts.
 class FakeSocketLibrary final : public SocketLibrary {
 public:
     FakeSocketLibrary() { names["127.0.0.1"] = {127, 0, 0, 1}; }
@@ -144,6 +155,12 @@ public:
     }
     const HostEnt* gethostbyname(const char* name) override {
         lookups.emplace_back(name);
+        if (const auto six = names6.find(name); six != names6.end()) {
+            address6 = six->second;
+            list[0] = reinterpret_cast<const char*>(address6.data());
+            entry = {nullptr, nullptr, AddressFamily::Inet6, 16, list};
+            return &entry;
+        }
         auto it = names.find(name);
         if (it == names.end()) {
             lastError = missError;
@@ -151,12 +168,13 @@ public:
         }
         address = it->second;
         list[0] = reinterpret_cast<const char*>(address.data());
-        entry.h_addr_list = list;
+        entry = {nullptr, nullptr, AddressFamily::Inet, 4, list};
         return &entry;
     }
     int32_t WSAGetLastError() override { return lastError; }
 
     std::map<std::string, std::array<uint8_t, 4>> names;
+    std::map<std::string, std::array<uint8_t, 16>> names6;
     WsaData reported{0x0202, 0x0202, 100};
     int32_t startResult = 0;
     int starts = 0;
@@ -166,6 +184,7 @@ public:
 
 private:
     std::array<uint8_t, 4> address{};
+    std::array<uint8_t, 16> address6{};
     const char* list[2] = {nullptr, nullptr};
     HostEnt entry;
 };

@@ -148,6 +148,7 @@ TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
          nullptr},
         {"an IPv4 address in brackets", QStringLiteral("[127.0.0.1]"), unresolved, nullptr,
          nullptr},
+        {"a bracket that none opened", QStringLiteral("x::1]"), unresolved, nullptr, nullptr},
         {"an IPv6-only name of the hosts file", QStringLiteral("v6.test"),
          repliesPattern("2001:db8::7", 1, 64), nullptr, "v6.test"},
         {"an IPv6-only name of the name server", QStringLiteral("six.test"), loopback6Reply,

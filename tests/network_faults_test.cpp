@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <net/if.h>
 
 #include <signal.h>
 
@@ -136,15 +137,19 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
     };
     const icmp::EchoKey key6{7, 9, six(2), false};
     const auto reply6 = [&](uint16_t id, uint16_t seq, uint8_t from = 2) {
-        return icmp::parseRawPacket6(icmpMessage(129, id, seq, {'h'}), six(from), {});
+        return icmp::parseRawPacket6(icmpMessage(129, id, seq, {}), six(from), {});
     };
-    // From the router, quoting the request's IPv6 header and `bytes` of both.
+    // From the router, quoting the request's IPv6 header (and, as an echo
+    // larger than the MTU, its fragment header) and `bytes` of all.
     const auto error6 = [&](uint8_t type, uint8_t code, uint8_t to = 2, uint8_t next = 58,
                             uint8_t quoted = 128, std::size_t bytes = 48) {
         Bytes quote{0x60, 0, 0, 0, 0, 8, next, 64};
         quote.resize(24);
         const icmp::Address6 dst = six(to);
         quote.insert(quote.end(), dst.begin(), dst.end());
+        if (next == IPPROTO_FRAGMENT) {
+            quote.insert(quote.end(), {58, 0, 0, 1, 0, 0, 0, 7});
+        }
         const Bytes echo = icmpMessage(quoted, 7, 9, {});
         quote.insert(quote.end(), echo.begin(), echo.end());
         quote.resize(bytes);
@@ -165,6 +170,8 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
         {"IPv6 error quoting UDP", error6(1, 3, 2, IPPROTO_UDP), false},
         {"IPv6 error quoting a reply", error6(1, 3, 2, 58, 129), false},
         {"IPv6 error quoting 7 ICMPv6 bytes", error6(1, 3, 2, 58, 128, 47), false},
+        {"IPv6 error about a first fragment", error6(1, 3, 2, IPPROTO_FRAGMENT, 128, 56), true},
+        {"the same, 7 ICMPv6 bytes", error6(1, 3, 2, IPPROTO_FRAGMENT, 128, 55), false},
     };
     for (const auto& c : cases6) {
         SCOPED_TRACE(c.name);
@@ -285,11 +292,12 @@ Echo send(LinuxIcmpHelper& helper, IcmpHelper::Handle h, uint32_t to, const Byte
     return echo;
 }
 
-// The same to an IPv6 address, into reply6.
+// The same to an IPv6 address and its zone, into reply6.
 Echo send6(LinuxIcmpHelper& helper, IcmpHelper::Handle h, const char* to, const Bytes& payload,
-           uint32_t timeoutMs, const EchoOptions* options = nullptr) {
+           uint32_t timeoutMs, const EchoOptions* options = nullptr, const char* zone = "") {
     Ipv6AddressEx address;
     inet_pton(AF_INET6, to, address.sin6_addr);
+    address.sin6_scope_id = if_nametoindex(zone);
     Echo echo;
     const auto start = Clock::now();
     echo.result = helper.Icmp6SendEcho2(
@@ -424,6 +432,11 @@ TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
     const Echo expired = send6(*helper, h, "2001:db8:2::2", payload, 2000, &ttlOne);
     EXPECT_EQ(std::tuple(expired.result, expired.reply6.Status, expired.from6()),
               std::tuple(1u, IpStatus::HopLimitExceeded, "2001:db8:1::2"));
+    // A link-local address is reached on the link its zone names.
+    EXPECT_EQ(send6(*helper, h, "fe80::2", {}, 1000, nullptr, "c0").result, 1u);
+    EXPECT_EQ(send6(*helper, h, "fe80::2", {}, 300, nullptr, "lo").result, 0u);
+    EXPECT_EQ(helper->Icmp6SendEcho2(h, nullptr, nullptr, 0, nullptr, &reply, sizeof reply, 1000),
+              0u);
     // No echo to a group, nor to :: or an IPv4-mapped address: not sent, no
     // wait, the same helper.
     const auto helpers = childrenOf(getpid());

@@ -102,6 +102,21 @@ TEST(Run, shouldSendEachEchoAsDesigned) {
     EXPECT_EQ(r.winsock.lookups, (std::vector<std::string>{"a.example", "a.example"}));
 }
 
+// Lines as for IPv4, the IPv6 address's short text and the hop limit as TTL;
+// an IPv4 host after it is pinged over IPv4.
+TEST(Run, shouldPingAnIpv6HostAsAnIpv4One) {
+    PingRun r;
+    r.winsock.names6["v6.example"] = {0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    r.form.Host.setText(QStringLiteral("v6.example"));
+    r.start(QStringLiteral("3"), {Answer{1, 0, 10}, Answer{1, 11003}, Answer{1, 0, 5}});
+    EXPECT_EQ(r.text(), replyLine(10, "2001:db8::1") +
+                            QStringLiteral("Destination Host Not Reachable") + summary(5));
+    r.form.Host.setText(QStringLiteral("127.0.0.1"));
+    r.start(QStringLiteral("1"), {Answer{1, 0, 7}});
+    EXPECT_EQ(r.text(), replyLine(7) + summary(7));
+    EXPECT_EQ(r.icmp.sent.back().destination, 0x0100007Fu);
+}
+
 TEST(Run, shouldEndWithoutSummaryAtTheTurnAfterAStopRequest) {
     PingRun r;
     // The second echo's first yield serves a click on the button.
