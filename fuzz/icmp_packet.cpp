@@ -29,7 +29,7 @@ void check(const icmp::Message& message, std::span<const uint8_t> bytes) {
             std::abort();
         }
     }
-    icmp::answers(message, {1, 1, 0, (bytes.size() & 1) != 0});
+    icmp::answers(message, {1, 1, 0u, (bytes.size() & 1) != 0});
 }
 
 }  // namespace
