@@ -302,6 +302,7 @@ int driver(const char* self, int repetitions) {
                                                  static_cast<double>(count));
                 const Child run = spawn({self, "run", path.host, std::to_string(count)});
                 samples["run" + key].push_back(run.numbers.at(0));
+                // Memory: of the longest run on the first path (IPv4, datagram).
                 if (count == kCounts[std::size(kCounts) - 1] && &path == &paths[0]) {
                     samples["lineKb"].push_back(run.numbers.at(1) / static_cast<double>(count));
                     samples["copyKb"].push_back(run.numbers.at(2));
