@@ -225,10 +225,11 @@ icmp::Outcome LinuxIcmpHelper::echo(Handle handle, const icmp::Address& destinat
     Echoer& echoer = it->second;
 
     if (echoer.socket) {
-        // The handle's ICMPv6 socket comes at its first IPv6 echo.
-        int error = 0;
+        // The handle's ICMPv6 socket comes at its first IPv6 echo; without
+        // one (a kernel without IPv6) there is no answer, whatever the reason.
+        int reason = 0;
         if (destination6 != nullptr && !echoer.socket6) {
-            echoer.socket6 = openDatagramSocket(true, error);
+            echoer.socket6 = openDatagramSocket(true, reason);
         }
         icmp::Socket* socket = destination6 != nullptr ? echoer.socket6.get() : echoer.socket.get();
         if (socket == nullptr) {

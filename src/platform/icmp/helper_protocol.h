@@ -19,8 +19,8 @@ struct Hello {
     int32_t error = 0;
 };
 
-// An ICMPv6 echo when destination6 is set; destination is then 0. Any
-// address but :: can be told from none: no host has that one.
+// An ICMPv6 echo when destination6 is set (to anything but ::, which no host
+// has); destination is then 0.
 struct Request {
     uint32_t destination = 0;  // network order; neither broadcast nor multicast
     uint16_t size = 0;         // of the payload, that many blanks: 0..kMaxPayload
@@ -28,7 +28,7 @@ struct Request {
     uint8_t zero = 0;
     uint32_t timeoutMs = 0;   // 0..kMaxTimeoutMs
     Address6 destination6{};  // see sendable()
-    uint32_t scopeId = 0;     // of a link-local destination6, any; 0 for IPv4
+    uint32_t scopeId = 0;     // of destination6, any: the kernel's to check; 0 for IPv4
 };
 
 struct Response {
