@@ -5,7 +5,7 @@
 Program::Program(int rawIcmp)
     : icmp(LinuxIcmpHelper::SocketKind::Auto, rawIcmp),
       settings(QCoreApplication::applicationDirPath(), qEnvironmentVariable("XDG_CONFIG_HOME"),
-               qEnvironmentVariable("HOME")),
+               qEnvironmentVariable("HOME"), qEnvironmentVariable("XDG_CONFIG_DIRS")),
       form({windowSystem, icmp, winsock, settings}),
       window(form) {
     icmp.setWhileWaiting([this] { window.showPendingResults(); });
