@@ -27,7 +27,8 @@ dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\* +postinst ' ||
     fail "no executable postinst: $(dpkg-deb -I "$deb")"
 
 files=$(dpkg-deb -c "$deb" | grep -v '^d' | awk '{ print $6 }' | sort)
-expected="./usr/bin/sondrel-ping
+expected="./etc/xdg/sondrel-ping/Settings.inf
+./usr/bin/sondrel-ping
 ./usr/share/applications/sondrel-ping.desktop
 ./usr/share/doc/sondrel-ping/changelog.gz
 ./usr/share/doc/sondrel-ping/copyright
@@ -50,9 +51,15 @@ desktop-file-validate "$entry" || fail "desktop-file-validate"
 grep -qx 'Exec=sondrel-ping' "$entry" && grep -qx 'Icon=sondrel-ping' "$entry" ||
     fail "the entry does not start the program with its icon"
 
+# A new user's first window is ready to ping; the administrator's edits survive upgrades.
+grep -qx 'hostname=127.0.0.1' "$root/etc/xdg/sondrel-ping/Settings.inf" ||
+    fail "no host in the defaults for new users"
+dpkg-deb -e "$deb" "$work/control"
+[ "$(cat "$work/control/conffiles")" = /etc/xdg/sondrel-ping/Settings.inf ] ||
+    fail "conffiles: $(cat "$work/control/conffiles")"
+
 # The postinst with setcap missing, failing and working: always exit 0, and
 # a message exactly where the program is left without the capability.
-dpkg-deb -e "$deb" "$work/control"
 for case in "missing 1" "fails 1" "works 0"; do
     set -- $case
     bin=$work/$1
