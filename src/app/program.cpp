@@ -8,5 +8,5 @@ Program::Program(int rawIcmp)
                qEnvironmentVariable("HOME"), qEnvironmentVariable("XDG_CONFIG_DIRS")),
       form({windowSystem, icmp, winsock, settings}),
       window(form) {
-    icmp.setWhileWaiting([this] { window.showPendingResults(); });
+    icmp.setWhileWaiting([this] { window.paintWhileWaiting(); });
 }
