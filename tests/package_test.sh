@@ -23,6 +23,8 @@ depends=$(dpkg-deb -f "$deb" Depends | tr -d ' ' | tr ',' '\n' | sed 's/(.*//')
 for p in libqt6widgets6 libqt6gui6 libcap2 libcap2-bin fonts-wqy-microhei; do
     echo "$depends" | grep -qx "$p" || fail "Depends lacks $p: $depends"
 done
+dpkg-deb -f "$deb" Recommends | grep -qx qt6-translations-l10n ||
+    fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
 dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\* +postinst ' ||
     fail "no executable postinst: $(dpkg-deb -I "$deb")"
 

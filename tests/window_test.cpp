@@ -1,16 +1,23 @@
 #include "gui/window.h"
+#include "app/toolkit_language.h"
 #include "fakes.h"
 #include "gui/ico_icon.h"
+#include "gui/qt_window_system.h"
 
 #include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace {
 
@@ -226,6 +233,42 @@ TEST(Window, shouldNotCloseWhileARunIsUnderWay) {
     EXPECT_FALSE(closedDuringRun);
     EXPECT_TRUE(w.window.close());
     EXPECT_TRUE(w.form.closed());
+}
+
+// The toolkit's texts follow the user's language; the program's own texts
+// and its fixed layout never do. A box is wide enough for its whole title in
+// a window manager's title bar (openbox: 提示 from 144 pixels on).
+TEST(Window, shouldShowTheToolkitsTextsInTheUsersLanguageAndEveryTitleWhole) {
+    const struct {
+        QLocale locale;
+        const char16_t* ok;
+        const char16_t* copy;
+    } cases[] = {
+        {QLocale(QLocale::Chinese, QLocale::China), u"确定", u"复制(&C)"},
+        {QLocale(QLocale::Hebrew, QLocale::Israel), u"אישור", u"הע&תק"},
+        {QLocale::c(), u"OK", u"&Copy"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        const ToolkitLanguage language(c.locale);
+        Window w;
+        const std::unique_ptr<QMenu> menu(w.status()->createStandardContextMenu());
+        EXPECT_EQ(menu->actions().value(0)->text().section(u'\t', 0, 0),
+                  QString::fromUtf16(c.copy));
+        EXPECT_EQ(w.window.layoutDirection(), Qt::LeftToRight);
+        QString ok;
+        int width = 0;
+        QTimer::singleShot(0, [&] {
+            auto* box = static_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ok = box->buttons().value(0)->text();
+            width = box->width();
+            box->buttons().value(0)->click();
+        });
+        QtWindowSystem().messageBox(QStringLiteral(u"已经保存参数"), MsgBox::OkOnly,
+                                    QStringLiteral(u"提示"));
+        EXPECT_EQ(ok, QString::fromUtf16(c.ok));
+        EXPECT_GE(width, 144);
+    }
 }
 
 // The desktop's icons and the window's are one design: the window's is read

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/toolkit_language.h"
 #include "form/frm_ping.h"
 #include "gui/qt_window_system.h"
 #include "gui/window.h"
@@ -13,6 +14,7 @@ struct Program {
     // rawIcmp: the raw ICMP socket opened while the capability was held, or -1.
     explicit Program(int rawIcmp);
 
+    ToolkitLanguage language;  // before any widget is made
     QtWindowSystem windowSystem;
     LinuxIcmpHelper icmp;
     LinuxSocketLibrary winsock;

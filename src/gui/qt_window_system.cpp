@@ -2,8 +2,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -33,6 +35,17 @@ public:
     bool closable = false;
 };
 
+// The window manager draws the title beside an icon and a few buttons, each
+// about a line high: a narrower box shows "..." for its title.
+void keepTitleWhole(QMessageBox& box) {
+    auto* text = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    const QFontMetrics metrics(box.font());
+    const int room = metrics.horizontalAdvance(box.windowTitle()) + 8 * metrics.height();
+    if (text != nullptr && text->sizeHint().width() < room) {
+        text->setMinimumWidth(room);
+    }
+}
+
 }  // namespace
 
 int QtWindowSystem::messageBox(const QString& prompt, int style, const QString& title) {
@@ -40,6 +53,7 @@ int QtWindowSystem::messageBox(const QString& prompt, int style, const QString& 
     box.setWindowModality(Qt::ApplicationModal);
     box.setWindowTitle(title);
     box.setText(prompt);
+    keepTitleWhole(box);
     if ((style & MsgBox::Critical) != 0) {
         box.setIcon(QMessageBox::Critical);
     } else if ((style & MsgBox::Information) != 0) {
