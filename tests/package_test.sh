@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds the Debian package from the build tree, then checks its control
 # data, its file list, that it unpacks into a throw-away root with everything
-# in place, that its postinst never fails the install, and that lintian finds
-# no error and no warning in it. Without lintian the rest still runs and the
+# in place (the program answering --version and --help, a valid desktop entry
+# and AppStream data), that its postinst never fails the install, and that
+# lintian finds no error and no warning in it. Without lintian the rest still runs and the
 # test ends as skipped.
 # Usage: package_test.sh path/to/cpack path/to/build-tree
 set -eu
@@ -38,7 +39,8 @@ expected="./etc/xdg/sondrel-ping/Settings.inf
 ./usr/share/icons/hicolor/24x24/apps/sondrel-ping.png
 ./usr/share/icons/hicolor/32x32/apps/sondrel-ping.png
 ./usr/share/icons/hicolor/48x48/apps/sondrel-ping.png
-./usr/share/man/man1/sondrel-ping.1.gz"
+./usr/share/man/man1/sondrel-ping.1.gz
+./usr/share/metainfo/example.sondrel_ping.SondrelPing.metainfo.xml"
 [ "$files" = "$expected" ] || fail "the package holds: $files"
 
 root=$work/root
@@ -48,8 +50,22 @@ for size in 16 24 32 48; do
     file "$root/usr/share/icons/hicolor/${size}x$size/apps/sondrel-ping.png" |
         grep -q "PNG image data, $size x $size," || fail "no $size px icon"
 done
+# Answered in one line, without a display.
+for option in --version --help; do
+    said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/sondrel-ping" \
+        $option) || fail "$option ended with $?"
+    [ "$(echo "$said" | wc -l)" = 1 ] || fail "$option said: $said"
+done
+[ "$said" != "${said#Usage: sondrel-ping }" ] || fail "--help said: $said"
+[ "$(env -u DISPLAY "$root/usr/bin/sondrel-ping" --version)" = \
+    "sondrel-ping $(dpkg-deb -f "$deb" Version)" ] || fail "--version is not the package's"
+
 entry=$root/usr/share/applications/sondrel-ping.desktop
 desktop-file-validate "$entry" || fail "desktop-file-validate"
+# The software centres' data with its desktop entry and icon, strictly; only
+# the project's domain is under .example, which AppStream does not know.
+appstreamcli validate-tree --no-net --strict --override=cid-maybe-not-rdns=pedantic "$root" \
+    >"$work/appstream.log" 2>&1 || fail "appstreamcli: $(cat "$work/appstream.log")"
 grep -qx 'Exec=sondrel-ping' "$entry" && grep -qx 'Icon=sondrel-ping' "$entry" ||
     fail "the entry does not start the program with its icon"
 
