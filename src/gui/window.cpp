@@ -236,10 +236,12 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
     // For the message boxes too, and no second font is loaded.
     QApplication::setFont(font);
     setFont(font);
+    // The size is fixed. Set before the geometry: a change of the flags
+    // afterwards would place the frame, not the client area, at its origin.
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     setGeometry(kClientLeft / kTwipsPerPixel, kClientTop / kTwipsPerPixel,
                 kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
     setFixedSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
-    setWindowFlag(Qt::WindowMaximizeButtonHint, false);  // the size is fixed
 
     auto& widgets = views_->widgets;
     for (std::size_t i = 0; i < std::size(kControls); ++i) {
