@@ -2,17 +2,28 @@
 // floor measured side by side in the same run: Debian's flood ping for an
 // echo, a bare Qt window of the same size for start-up and memory. Prints a
 // Markdown table of medians.
-//   ping_bench [REPETITIONS]     (children: run COUNT | program | bare)
+//
+// Every process runs in a network namespace of the benchmark's own (loopback
+// only), where ping_group_range decides the socket the program takes.
+// Timing: flood ping as a whole process, from its start to its end; the
+// program from the click to the last line painted. Start-up: from the start
+// of the process to the end of the window's first paint, for every window.
+//
+//   ping_bench [REPETITIONS]     (as root; children: run HOST COUNT | program | bare | label)
 
 #include "app/program.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,7 +32,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,47 +45,98 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kReportFd = 3;
 constexpr long kCounts[] = {1000, 10000, 32767};
+constexpr long kTracedCount = 1000;
 
-// A field of /proc/self/status in kB, such as VmHWM (peak resident memory).
+// A field of /proc/self/status in kB: VmHWM is the peak resident memory.
 long statusKb(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix)) {
-            return line.mid(prefix.size()).trimmed().split(' ').first().toLong();
+    std::ifstream status("/proc/self/status");
+    const std::string prefix = std::string(field) + ':';
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(prefix)) {
+            return std::stol(line.substr(prefix.size()));
         }
     }
     return -1;
+}
+
+// From here on VmHWM is the peak since now.
+void resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 void report(const std::string& line) {
     (void)!write(kReportFd, line.data(), line.size());
 }
 
-int runChild(int argc, char** argv, long count) {
+// A call that strace shows and nothing else makes: brackets the run in a trace.
+void marker() {
+    syscall(SYS_getppid);
+}
+
+// Ends the process once a window has finished its first paint: the paint
+// happens while the expose or update request is handled, so a zero timer
+// set then fires after it.
+class FirstPaint final : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!armed_ && (event->type() == QEvent::Expose || event->type() == QEvent::Paint)) {
+            armed_ = true;
+            QTimer::singleShot(0, [] {
+                report(std::to_string(statusKb("VmHWM")) + "\n");
+                _exit(0);
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool armed_ = false;
+};
+
+int runChild(int argc, char** argv, const QString& host, long count) {
     QApplication app(argc, argv);
     Program program(-1);
     FrmPing& form = program.form;
     form.Form_Load();
-    form.Host.setText(QStringLiteral("127.0.0.1"));
+    form.Host.setText(host);
     form.lblPingTimes.setText(QString::number(count));
     form.lblPacketSize.setText(QStringLiteral("32"));
-    QCoreApplication::processEvents();
-    const long idleKb = statusKb("VmHWM");
+    auto* box = program.window.findChild<QPlainTextEdit*>(QStringLiteral("txtStatus"));
+    for (int i = 0; i < 10; ++i) {
+        QCoreApplication::processEvents();
+    }
+    resetPeak();
+    const long idleKb = statusKb("VmRSS");
+    marker();
     const auto start = Clock::now();
     form.cmdPing_Click();
-    const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-    QCoreApplication::processEvents();
-    if (form.txtStatus.text().count(QStringLiteral(" Reply from 127.0.0.1")) != count) {
-        std::fputs("ping_bench: not every echo was answered\n", stderr);
-        return 1;
+    // The box shows new lines at the display's rate: wait for the last, paint it.
+    const QString& text = form.txtStatus.text();
+    const qsizetype shown = text.size() - text.count(QStringLiteral("\r\n"));
+    while (box->document()->characterCount() - 1 != shown) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     }
-    report(std::to_string(us / static_cast<double>(count)) + " " + std::to_string(idleKb) + " " +
-           std::to_string(statusKb("VmHWM")) + " " +
-           std::to_string(form.txtStatus.text().size() * 2 / 1024) + "\n");
+    box->viewport()->repaint();
+    const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    marker();
+    const long runKb = statusKb("VmHWM") - idleKb;
+
+    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    for (qsizetype i = 0; i < count; ++i) {
+        if (i >= lines.size() || !lines[i].startsWith(QStringLiteral(" Reply from ") + host)) {
+            std::fprintf(stderr, "ping_bench: echo %lld of %ld was not answered: %s\n",
+                         static_cast<long long>(i + 1), count,
+                         i < lines.size() ? qPrintable(lines[i]) : "(no line)");
+            return 1;
+        }
+    }
+    resetPeak();
+    const long beforeCopyKb = statusKb("VmRSS");
+    box->selectAll();
+    box->copy();
+    const long copyKb = statusKb("VmHWM") - beforeCopyKb;
+    report(std::to_string(us / static_cast<double>(count)) + " " + std::to_string(runKb) + " " +
+           std::to_string(copyKb) + " " + std::to_string(text.size() * 2 / 1024) + "\n");
     return 0;
 }
 
@@ -80,6 +144,8 @@ int runChild(int argc, char** argv, long count) {
 // the floor of any window that shows text (the font system's start).
 int idleChild(int argc, char** argv, const std::string& mode) {
     QApplication app(argc, argv);
+    FirstPaint firstPaint;
+    app.installEventFilter(&firstPaint);
     std::unique_ptr<Program> program;
     QWidget plain;
     if (mode != "program") {
@@ -96,10 +162,6 @@ int idleChild(int argc, char** argv, const std::string& mode) {
         program = std::make_unique<Program>(-1);
         program->form.Form_Load();
     }
-    QTimer::singleShot(0, [] {
-        report(std::to_string(statusKb("VmHWM")) + "\n");
-        _exit(0);
-    });
     return QApplication::exec();
 }
 
@@ -150,12 +212,46 @@ Child spawn(std::vector<std::string> args) {
         std::exit(1);
     }
     Child child{std::chrono::duration<double, std::milli>(elapsed).count(), {}};
-    for (const QByteArray& word : QByteArray::fromStdString(said).simplified().split(' ')) {
-        if (!word.isEmpty()) {
-            child.numbers.push_back(word.toDouble());
-        }
+    std::istringstream words(said);
+    for (double number = 0; words >> number;) {
+        child.numbers.push_back(number);
     }
     return child;
+}
+
+// System calls of a process's main thread, from strace -f output: all of
+// them, or those between the first two markers.
+double tracedCalls(const std::string& traceFile, bool betweenMarkers) {
+    std::ifstream trace(traceFile);
+    std::string line;
+    std::getline(trace, line);
+    const std::string mainThread = line.substr(0, line.find(' '));
+    int markers = betweenMarkers ? 0 : 1;
+    double calls = 0;
+    do {
+        std::istringstream fields(line);
+        std::string pid, call;
+        fields >> pid >> call;
+        if (pid != mainThread || call.starts_with("<...") || call.starts_with("+++") ||
+            call.starts_with("---")) {
+            continue;
+        }
+        if (call.starts_with("getppid(")) {
+            ++markers;
+        } else if (markers == 1) {
+            ++calls;
+        }
+    } while (std::getline(trace, line) && markers < 2);
+    return calls;
+}
+
+double callsPerEcho(std::vector<std::string> command, bool betweenMarkers) {
+    const std::string traceFile = "/tmp/ping_bench.strace";
+    command.insert(command.begin(), {"strace", "-f", "-qq", "-o", traceFile});
+    spawn(command);
+    const double calls = tracedCalls(traceFile, betweenMarkers);
+    std::remove(traceFile.c_str());
+    return calls / static_cast<double>(kTracedCount);
 }
 
 double median(std::vector<double> values) {
@@ -163,19 +259,52 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+bool shell(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
+// Loopback only, with the ICMP sockets that ping_group_range allows.
+void privateNetwork() {
+    if (unshare(CLONE_NEWNET) != 0 || !shell("ip link set lo up")) {
+        std::perror("ping_bench: a network namespace of its own (needs root and iproute2)");
+        std::exit(1);
+    }
+}
+
+void allowDatagramIcmp(bool allowed) {
+    std::ofstream("/proc/sys/net/ipv4/ping_group_range") << (allowed ? "0 2147483647" : "1 0");
+}
+
 int driver(const char* self, int repetitions) {
+    privateNetwork();
+    struct Path {
+        const char* name;
+        const char* host;
+        std::vector<std::string> flood;
+        bool datagram;
+        double goal;
+    };
+    const Path paths[] = {
+        {"datagram", "127.0.0.1", {"ping", "-4"}, true, 1.5},
+    };
     std::map<std::string, std::vector<double>> samples;
     for (int r = 0; r < repetitions; ++r) {
-        for (long count : kCounts) {
-            const std::string n = std::to_string(count);
-            const Child flood = spawn({"ping", "-f", "-q", "-c", n, "-s", "32", "127.0.0.1"});
-            samples["flood" + n].push_back(flood.ms * 1000 / static_cast<double>(count));
-            const Child run = spawn({self, "run", n});
-            samples["run" + n].push_back(run.numbers.at(0));
-            if (count == 32767) {
-                samples["runIdleKb"].push_back(run.numbers.at(1));
-                samples["runAfterKb"].push_back(run.numbers.at(2));
-                samples["textKb"].push_back(run.numbers.at(3));
+        for (const Path& path : paths) {
+            allowDatagramIcmp(path.datagram);
+            for (long count : kCounts) {
+                const std::string key = std::string(path.name) + std::to_string(count);
+                std::vector<std::string> flood = path.flood;
+                flood.insert(flood.end(),
+                             {"-f", "-q", "-c", std::to_string(count), "-s", "32", path.host});
+                samples["flood" + key].push_back(spawn(flood).ms * 1000 /
+                                                 static_cast<double>(count));
+                const Child run = spawn({self, "run", path.host, std::to_string(count)});
+                samples["run" + key].push_back(run.numbers.at(0));
+                if (count == kCounts[std::size(kCounts) - 1] && path.datagram) {
+                    samples["lineKb"].push_back(run.numbers.at(1) / static_cast<double>(count));
+                    samples["copyKb"].push_back(run.numbers.at(2));
+                    samples["textKb"].push_back(run.numbers.at(3));
+                }
             }
         }
         const Child program = spawn({self, "program"});
@@ -184,45 +313,66 @@ int driver(const char* self, int repetitions) {
         samples["programMs"].push_back(program.ms);
         samples["bareMs"].push_back(bare.ms);
         samples["labelMs"].push_back(label.ms);
-        samples["labelKb"].push_back(label.numbers.at(0));
         samples["programKb"].push_back(program.numbers.at(0));
         samples["bareKb"].push_back(bare.numbers.at(0));
+        samples["labelKb"].push_back(label.numbers.at(0));
     }
-    const auto m = [&](const std::string& key) { return median(samples.at(key)); };
+    allowDatagramIcmp(true);
+    const std::string traced = std::to_string(kTracedCount);
+    const double programCalls = callsPerEcho({self, "run", "127.0.0.1", traced}, true);
+    const double floodCalls =
+        callsPerEcho({"ping", "-4", "-f", "-q", "-c", traced, "-s", "32", "127.0.0.1"}, false);
 
+    const auto m = [&](const std::string& key) { return median(samples.at(key)); };
     utsname machine{};
     uname(&machine);
-    std::printf("Medians of %d repetitions; %s %s, %ld cores.\n\n", repetitions, machine.sysname,
-                machine.release, sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("Medians of %d repetitions; %s %s, %ld cores, Qt platform %s.\n\n", repetitions,
+                machine.sysname, machine.release, sysconf(_SC_NPROCESSORS_ONLN),
+                qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("xcb")).toUtf8().data());
     std::printf("| figure | this program | reference | ratio | goal |\n|---|---|---|---|---|\n");
-    for (long count : kCounts) {
-        const std::string n = std::to_string(count);
-        std::printf("| per echo, %ld echoes | %.1f us | %.1f us (flood ping) | %.1f | <= 10 |\n",
-                    count, m("run" + n), m("flood" + n), m("run" + n) / m("flood" + n));
+    for (const Path& path : paths) {
+        for (long count : kCounts) {
+            const std::string key = std::string(path.name) + std::to_string(count);
+            std::printf(
+                "| per echo, %ld echoes to %s (%s) | %.1f us | %.1f us (flood ping) | %.2f "
+                "| <= %.1f |\n",
+                count, path.host, path.name, m("run" + key), m("flood" + key),
+                m("run" + key) / m("flood" + key), path.goal);
+        }
+        const std::string last = std::string(path.name) + std::to_string(kCounts[2]);
+        const std::string middle = std::string(path.name) + std::to_string(kCounts[1]);
+        std::printf(
+            "| growth (%s): per echo at %ld / at %ld | %.1f us | %.1f us | %.2f | <= 1.1 |\n",
+            path.name, kCounts[2], kCounts[1], m("run" + last), m("run" + middle),
+            m("run" + last) / m("run" + middle));
     }
-    std::printf("| growth: per echo at 32767 / at 1000 | %.1f us | %.1f us | %.2f | <= 1.25 |\n",
-                m("run32767"), m("run1000"), m("run32767") / m("run1000"));
     std::printf(
-        "| start-up to an idle window | %.1f ms | %.1f ms (bare Qt window) | %.2f | <= 1.5 |\n",
+        "| system calls per echo, window thread (%ld echoes) | %.1f | %.1f (flood ping) | "
+        "%.1f | <= 5 calls |\n",
+        kTracedCount, programCalls, floodCalls, programCalls / floodCalls);
+    std::printf(
+        "| start-up to the first paint | %.1f ms | %.1f ms (bare Qt window) | %.2f | <= 1.3 "
+        "|\n",
         m("programMs"), m("bareMs"), m("programMs") / m("bareMs"));
     std::printf("| start-up, against a window with one label | %.1f ms | %.1f ms | %.2f | |\n",
                 m("programMs"), m("labelMs"), m("programMs") / m("labelMs"));
-    std::printf("| peak memory, idle | %.0f kB | %.0f kB (bare Qt window) | %.2f | <= 1.3 |\n",
+    std::printf("| peak memory, idle | %.0f kB | %.0f kB (bare Qt window) | %.2f | <= 1.25 |\n",
                 m("programKb"), m("bareKb"), m("programKb") / m("bareKb"));
     std::printf("| peak memory, against a window with one label | %.0f kB | %.0f kB | %.2f | |\n",
                 m("programKb"), m("labelKb"), m("programKb") / m("labelKb"));
-    std::printf(
-        "| memory grown by 32767 echoes | %.0f kB | %.0f kB (the text written) | %.1f | a few |\n",
-        m("runAfterKb") - m("runIdleKb"), m("textKb"),
-        (m("runAfterKb") - m("runIdleKb")) / m("textKb"));
+    const double lineTextKb = m("textKb") / static_cast<double>(kCounts[2]);
+    std::printf("| memory per result line | %.2f kB | %.2f kB (its text) | %.1f | <= 2.5 |\n",
+                m("lineKb"), lineTextKb, m("lineKb") / lineTextKb);
+    std::printf("| select all and copy, %ld lines | %.0f kB | %.0f kB (the text) | %.2f | <= 1 |\n",
+                kCounts[2], m("copyKb"), m("textKb"), m("copyKb") / m("textKb"));
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "run") == 0) {
-        return runChild(argc, argv, std::atol(argv[2]));
+    if (argc == 4 && std::strcmp(argv[1], "run") == 0) {
+        return runChild(argc, argv, QString::fromLatin1(argv[2]), std::atol(argv[3]));
     }
     for (const char* mode : {"program", "bare", "label"}) {
         if (argc == 2 && std::strcmp(argv[1], mode) == 0) {
@@ -230,8 +380,8 @@ int main(int argc, char** argv) {
         }
     }
     const int repetitions = argc == 2 ? std::atoi(argv[1]) : 5;
-    if (repetitions < 1) {
-        std::fputs("usage: ping_bench [REPETITIONS]\n", stderr);
+    if (repetitions < 1 || geteuid() != 0) {
+        std::fputs("usage, as root: ping_bench [REPETITIONS]\n", stderr);
         return 2;
     }
     return driver(argv[0], repetitions);

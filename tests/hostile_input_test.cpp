@@ -4,9 +4,19 @@
 #include "form/number_input.h"
 #include "netns.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <sys/mount.h>
+
 #include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -15,52 +25,142 @@ QString loopbackOfLength(qsizetype length) {
     return QStringLiteral("0x") + QString(length - 10, u'0') + QStringLiteral("7f000001");
 }
 
-// The real resolver and ICMP in a namespace with a loopback only: no lookup
-// leaves the machine, none waits for a name server.
+// A name server on 127.0.0.1:53 of the calling thread's namespace: it keeps
+// the names asked of it and answers each "no such name".
+class NameServer {
+public:
+    NameServer() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        const sockaddr_in at{AF_INET, htons(53), {htonl(INADDR_LOOPBACK)}, {}};
+        EXPECT_EQ(bind(fd_, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+        thread_ = std::thread([this] {
+            uint8_t q[512];
+            sockaddr_in from{};
+            socklen_t size = sizeof from;
+            for (ssize_t n; (n = recvfrom(fd_, q, sizeof q, 0, reinterpret_cast<sockaddr*>(&from),
+                                          &size)) > 12;
+                 size = sizeof from) {
+                std::string name;
+                for (ssize_t i = 12; i < n && q[i] != 0 && i + 1 + q[i] <= n; i += 1 + q[i]) {
+                    name += (name.empty() ? "" : ".") + std::string(q + i + 1, q + i + 1 + q[i]);
+                }
+                std::lock_guard lock(mutex_);
+                names_.push_back(name);
+                q[2] |= 0x80;  // a response
+                q[3] = 3;      // no such name
+                sendto(fd_, q, size_t(n), 0, reinterpret_cast<sockaddr*>(&from), size);
+            }
+        });
+    }
+    ~NameServer() {
+        shutdown(fd_, SHUT_RDWR);  // ends the wait of recvfrom
+        thread_.join();
+        close(fd_);
+    }
+    std::vector<std::string> asked() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(names_, {});
+    }
+
+private:
+    int fd_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> names_;
+};
+
+// The real resolver and ICMP in a namespace with a loopback only. This
+// test's thread has a resolv.conf that names the test's name server, which
+// none of the texts that cannot be a host name may reach, and a hosts file
+// that names those the resolver would not ask it for.
 TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
     if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root: the lookups run in a private network namespace";
+        GTEST_SKIP() << "needs root: the lookups run in private network and mount namespaces";
     }
     const Netns ns;
     ASSERT_TRUE(ns.shell("ip link set lo up"));
-    const InNetns in(ns);
+    const std::string a63 = "AZaz09-_" + std::string(55, 'a');
+    const std::string name253 = a63 + ".y." + a63 + '.' + a63 + '.' + std::string(57, 'a') + ".x";
+    const std::string label64 = a63 + "a.test";
+    const std::string name254 = name253 + 'x';
+    const QTemporaryDir etc;
+    writeFile(etc.filePath(QStringLiteral("hosts")),
+              QByteArray::fromStdString("127.0.0.1 localhost a..b " + label64 + ' ' + name254));
+    writeFile(etc.filePath(QStringLiteral("resolv.conf")),
+              "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
     const QString unresolved = QStringLiteral("Unable To Resolve Host");
     const QString loopbackReply = repliesPattern("127.0.0.1", 1, 64);
     const struct {
         const char* name;
         QString host;
-        QString text;     // a pattern
-        const char* box;  // the start of the one box shown, or none
+        QString text;       // a pattern
+        const char* box;    // the start of the one box shown (answered Abort), or none
+        const char* asked;  // the name the name server is asked for, or none
     } rows[] = {
-        {"blanks only", QStringLiteral("   "), unresolved, nullptr},
-        {"64 characters", loopbackOfLength(64), loopbackReply, nullptr},
-        // The original's error model: the box, then the echo goes to the
-        // address of the last lookup, none yet here: 0.0.0.0, this machine.
-        {"65 characters", loopbackOfLength(65), loopbackReply, "Error 5: Invalid argument"},
-        {"control characters", QStringLiteral("\a\x1b[2J"), unresolved, nullptr},
-        {"a line end after an address", QStringLiteral("127.0.0.1\r\n"), unresolved, nullptr},
-        {"a Chinese domain name", QStringLiteral(u"例子.测试"), unresolved, nullptr},
-        {"0.0.0.0: this machine", QStringLiteral("0.0.0.0"), loopbackReply, nullptr},
+        {"blanks only", QStringLiteral("   "), unresolved, nullptr, nullptr},
+        {"blanks around a name", QStringLiteral(" localhost "), loopbackReply, nullptr, nullptr},
+        {"a blank after an address", QStringLiteral("127.0.0.1 "), loopbackReply, nullptr, nullptr},
+        {"64 characters", loopbackOfLength(64), loopbackReply, nullptr, nullptr},
+        // The error box; Abort takes the run's stop request: nothing is sent.
+        {"65 characters", loopbackOfLength(65), QString(), "Error 5: Invalid argument", nullptr},
+        {"control characters", QStringLiteral("\a\x1b[2J"), unresolved, nullptr, nullptr},
+        {"a line end after an address", QStringLiteral("127.0.0.1\r\n"), unresolved, nullptr,
+         nullptr},
+        {"a format string", QStringLiteral("%s%n%x"), unresolved, nullptr, nullptr},
+        {"a shell command", QStringLiteral("; touch /tmp/pwned"), unresolved, nullptr, nullptr},
+        {"a blank inside", QStringLiteral("a b"), unresolved, nullptr, nullptr},
+        {"a tab inside", QStringLiteral("tab\there"), unresolved, nullptr, nullptr},
+        {".", QStringLiteral("."), unresolved, nullptr, nullptr},
+        {"a..b", QStringLiteral("a..b"), unresolved, nullptr, nullptr},
+        {"a label of 64 bytes", QString::fromStdString(label64), unresolved, nullptr, nullptr},
+        {"254 bytes", QString::fromStdString(name254), unresolved, nullptr, nullptr},
+        {"253 bytes and a final dot", QString::fromStdString(name253 + '.'), unresolved, nullptr,
+         name253.c_str()},
+        {"a Chinese domain name", QStringLiteral(u"例子.测试"), unresolved, nullptr,
+         "xn--fsqu00a.xn--0zwm56d"},
+        {"a Cyrillic a in a Latin name", QStringLiteral(u"аpple.com"), unresolved, nullptr,
+         "xn--pple-43d.com"},
+        // 64 bytes in UTF-8, 38 in the ASCII form that the name server sees.
+        {"a label of 32 Cyrillic letters", QString(32, u'а') + QStringLiteral(".com"), unresolved,
+         nullptr, "xn--80aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.com"},
+        {"0.0.0.0: this machine", QStringLiteral("0.0.0.0"), loopbackReply, nullptr, nullptr},
         // The kernel refuses the send (no route here, else no SO_BROADCAST): no wait.
         {"255.255.255.255", QStringLiteral("255.255.255.255"),
-         QStringLiteral(" Request Timeout\\r\\n") + kAveragePattern, nullptr},
-        {".", QStringLiteral("."), unresolved, nullptr},
-        {"a..b", QStringLiteral("a..b"), unresolved, nullptr},
+         QStringLiteral(" Request Timeout\\r\\n") + kAveragePattern, nullptr, nullptr},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        RealForm r;
-        const auto start = std::chrono::steady_clock::now();
-        const QString& text = r.run(row.host, "1");
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
-        EXPECT_TRUE(fullMatch(row.text, text)) << text.toStdString();
-        ASSERT_EQ(r.ui.boxes.size(), row.box != nullptr ? 1u : 0u);
-        if (row.box != nullptr) {
-            EXPECT_TRUE(r.ui.boxes[0].prompt.startsWith(QString::fromUtf8(row.box)));
+    std::thread([&] {
+        // This thread alone sees the two files in /etc.
+        ASSERT_EQ(unshare(CLONE_NEWNS), 0);
+        ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+        for (const char* file : {"/hosts", "/resolv.conf"}) {
+            ASSERT_EQ(mount(QFile::encodeName(etc.path() + file).constData(),
+                            (std::string("/etc") + file).c_str(), nullptr, MS_BIND, nullptr),
+                      0);
         }
-        EXPECT_EQ(r.form.Host.text(), row.host);
-        EXPECT_EQ(r.form.cmdPing.caption(), QStringLiteral("Ping"));
-    }
+        const InNetns in(ns);
+        NameServer server;
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.name);
+            RealForm r;
+            r.ui.answers = {MsgBox::Abort};
+            const auto start = std::chrono::steady_clock::now();
+            const QString& text = r.run(row.host, "1");
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+            EXPECT_TRUE(fullMatch(row.text, text)) << text.toStdString();
+            ASSERT_EQ(r.ui.boxes.size(), row.box != nullptr ? 1u : 0u);
+            if (row.box != nullptr) {
+                EXPECT_TRUE(r.ui.boxes[0].prompt.startsWith(QString::fromUtf8(row.box)));
+            }
+            const std::vector<std::string> asked = server.asked();
+            EXPECT_EQ(asked.empty() ? "none" : asked[0], row.asked ? row.asked : "none");
+            // The lookup of a run that got past its check shows the text without
+            // the blanks around it.
+            EXPECT_EQ(r.form.Host.text(), text == unresolved
+                                              ? row.host
+                                              : QString(row.host).remove(
+                                                    QRegularExpression(QStringLiteral("^ +| +$"))));
+            EXPECT_EQ(r.form.cmdPing.caption(), QStringLiteral("Ping"));
+        }
+    }).join();
 }
 
 // As the count every echo times out and a stop request comes before the

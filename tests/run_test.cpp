@@ -1,8 +1,20 @@
 #include "fakes.h"
+#include "gui/qt_window_system.h"
 #include "report/procedure.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLayout>
+#include <QMessageBox>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 namespace {
@@ -254,17 +266,17 @@ TEST(GetRCode, shouldWriteTheTextOfEveryStatusOfTheTable) {
     }
 }
 
-// Abort leaves GetRCode without its line, Retry asks again, Ignore goes on
-// without the sum; the run itself goes on with the next echo.
+// Abort leaves GetRCode without its line and, during a run, takes the run's
+// stop request; Retry asks again; Ignore goes on without the sum.
 TEST(GetRCode, shouldOfferAbortRetryAndIgnoreWhenTheTotalOverflows) {
     const struct {
         std::deque<int> answers;
         QString text;
     } cases[] = {
-        {{MsgBox::Abort}, replyLine(2) + summary(1)},
-        {{MsgBox::Retry, MsgBox::Retry, MsgBox::Abort}, replyLine(2) + summary(1)},
+        {{MsgBox::Abort}, QString()},
+        {{MsgBox::Retry, MsgBox::Retry, MsgBox::Abort}, QString()},
         {{MsgBox::Ignore}, replyLine(1) + replyLine(2) + summary(1)},
-        {{MsgBox::Ok}, replyLine(2) + summary(1)},  // as Abort, the pointer kept
+        {{MsgBox::Ok}, replyLine(2) + summary(1)},  // leaves, the pointer kept, the run goes on
     };
     for (const auto& c : cases) {
         PingRun r;
@@ -283,26 +295,111 @@ TEST(GetRCode, shouldOfferAbortRetryAndIgnoreWhenTheTotalOverflows) {
         EXPECT_EQ(r.ui.boxes[0].style, MsgBox::AbortRetryIgnore | MsgBox::Critical);
         EXPECT_EQ(r.ui.boxes[0].title, QStringLiteral("Error"));
         EXPECT_EQ(r.ui.pointerResets, c.answers.back() == MsgBox::Abort ? 1 : 0);
+        expectIdle(r);
     }
 }
 
-TEST(vbIcmpSendEcho, shouldReportTheCountPast32767AndKeepItOnIgnore) {
-    FakeForm f;
-    f.ui.answers = {MsgBox::Ignore};
-    f.form.ReplyCount = 32767;
-    f.icmp.answers = {Answer{1, 0, 3, {192, 168, 0, 1}}};
-    f.form.vbIcmpSendEcho();
-    EXPECT_EQ(f.form.ReplyCount, 32767);
-    ASSERT_EQ(f.ui.boxes.size(), 1u);
-    EXPECT_TRUE(f.ui.boxes[0].prompt.startsWith(QStringLiteral("Error 6: ")));
-    EXPECT_EQ(f.text(), replyLine(3, "192.168.0.1", 0));
+// A report that comes at every echo: Ignore goes on to the summary, Abort
+// ends the run as a stop request does. A click at the 70000th yield bounds
+// a run that Abort did not stop.
+TEST(vbIcmpSendEcho, shouldEndTheRunAtAbortWhenEveryEchoReports) {
+    const struct {
+        const char* name;
+        const char* count;
+        const char* size;
+        int answer;
+        size_t sent;
+        size_t boxes;
+    } cases[] = {
+        {"the count past 32767, Ignore", "32770", "32", MsgBox::Ignore, 32770, 3},
+        {"the count past 32767, Abort", "1e9", "32", MsgBox::Abort, 32768, 1},
+        {"a size past 32767, Abort", "1e9", "32768", MsgBox::Abort, 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PingRun r;
+        r.form.lblPacketSize.setText(QString::fromLatin1(c.size));
+        r.ui.answers.assign(c.boxes, c.answer);
+        r.ui.atYield[70000] = [&] { r.form.cmdPing_Click(); };
+        r.start(QString::fromLatin1(c.count), std::deque<Answer>(32770, ScriptedIcmp::reply(1)));
+        EXPECT_EQ(r.icmp.sent.size(), c.sent);
+        ASSERT_EQ(r.ui.boxes.size(), c.boxes);
+        for (const auto& box : r.ui.boxes) {
+            EXPECT_TRUE(box.prompt.startsWith(QStringLiteral("Error 6: ")));
+            EXPECT_TRUE(box.prompt.contains(QStringLiteral("\r\nin vbIcmpSendEcho\r\n")));
+        }
+        EXPECT_EQ(static_cast<size_t>(r.form.ReplyCount), std::min<size_t>(c.sent, 32767));
+        EXPECT_EQ(r.text().endsWith(summary(1)), c.answer == MsgBox::Ignore);
+        expectIdle(r);
+        EXPECT_EQ(r.icmp.closed.size(), 1u);
+    }
+}
+
+// Where a button box puts each role is the style's choice.
+class ButtonLayoutStyle final : public QProxyStyle {
+public:
+    explicit ButtonLayoutStyle(int layout) : layout_(layout) {}
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        return hint == SH_DialogButtonLayout ? layout_
+                                             : QProxyStyle::styleHint(hint, option, widget, data);
+    }
+
+private:
+    int layout_;
+};
+
+// The real box, seen and answered through its widgets once it is up: Abort,
+// Retry, Ignore in every style's button layout, Abort the default, and
+// neither Esc nor the close request answers it.
+TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAnswers) {
+    ButtonLayoutStyle styles[] = {ButtonLayoutStyle(QDialogButtonBox::WinLayout),
+                                  ButtonLayoutStyle(QDialogButtonBox::MacLayout),
+                                  ButtonLayoutStyle(QDialogButtonBox::KdeLayout),
+                                  ButtonLayoutStyle(QDialogButtonBox::GnomeLayout),
+                                  ButtonLayoutStyle(QDialogButtonBox::AndroidLayout)};
+    for (const int answer : {MsgBox::Abort, MsgBox::Retry, MsgBox::Ignore}) {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            auto* buttons = box->findChild<QDialogButtonBox*>();
+            QList<QPushButton*> shown;
+            for (ButtonLayoutStyle& style : styles) {
+                buttons->setStyle(&style);
+                shown.clear();
+                QString texts;
+                for (int i = 0; i < buttons->layout()->count(); ++i) {
+                    if (auto* button =
+                            qobject_cast<QPushButton*>(buttons->layout()->itemAt(i)->widget())) {
+                        shown.append(button);
+                        texts += button->text() + u' ';
+                    }
+                }
+                EXPECT_EQ(texts, QStringLiteral("Abort Retry Ignore "));
+            }
+            if (shown.size() != 3) {
+                box->done(0);
+                return;
+            }
+            EXPECT_EQ(box->defaultButton(), shown[0]);
+            QTest::keyClick(box, Qt::Key_Escape);
+            EXPECT_FALSE(box->windowHandle()->close());
+            EXPECT_TRUE(box->isVisible());
+            shown[answer - MsgBox::Abort]->click();
+        });
+        QtWindowSystem ws;
+        EXPECT_EQ(
+            ws.messageBox(QStringLiteral("Error 6: ..."),
+                          MsgBox::AbortRetryIgnore | MsgBox::Critical, QStringLiteral("Error")),
+            answer);
+    }
 }
 
 // A condition whose test fails and is passed over counts as true.
 TEST(Procedure, shouldEnterTheFirstBranchWhenAFailingTestIsPassedOver) {
     ScriptedWindowSystem ui;
     ui.answers = {MsgBox::Ignore};
-    for (Procedure procedure : {Procedure::skip(), Procedure::report(ui, u"in Test")}) {
+    for (Procedure procedure : {Procedure::skip(), Procedure::report(ui, u"in Test", [] {})}) {
         bool first = false;
         procedure.run([&](Procedure& s) {
             first = s.test([]() -> bool { raise(FailureKind::TypeMismatch); });

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -165,6 +166,55 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
         return wrong;
     };
     EXPECT_EXIT(std::_Exit(wrongCases()), testing::ExitedWithCode(0), "");
+}
+
+// A first save gets 0666 less the umask, in a folder made 0700; a replaced
+// regular file keeps its mode; a link is replaced, never followed.
+TEST(LinuxSettingsStore, shouldSaveWithTheFilesOwnModeOrTheUmasks) {
+    struct stat devNull {};
+    ASSERT_EQ(stat("/dev/null", &devNull), 0);
+    const struct {
+        const char* name;
+        mode_t umask;
+        int before;  // 0: no file, -1: a link to /dev/null, else a regular file's mode
+        mode_t mode;
+    } cases[] = {
+        {"a first save under umask 077", 077, 0, 0600},
+        {"a first save under umask 022", 022, 0, 0644},
+        {"a file of mode 0640 under umask 077", 077, 0640, 0640},
+        {"a link to /dev/null under umask 022", 022, -1, 0644},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.filePath(QStringLiteral("new")));
+        const QByteArray path = folder + "/Settings.inf";
+        if (c.before != 0) {
+            ASSERT_EQ(mkdir(folder.constData(), 0700), 0);
+        }
+        if (c.before > 0) {
+            writeFile(QFile::decodeName(path), "earlier");
+            ASSERT_EQ(chmod(path.constData(), mode_t(c.before)), 0);
+        } else if (c.before < 0) {
+            ASSERT_EQ(symlink("/dev/null", path.constData()), 0);
+        }
+        const mode_t mask = umask(c.umask);
+        const QString failure =
+            LinuxSettingsStore({}, {}, {}).replace(QFile::decodeName(path), "x");
+        umask(mask);
+        EXPECT_EQ(failure, QString());
+        struct stat file {};
+        struct stat made {};
+        ASSERT_EQ(lstat(path.constData(), &file), 0);
+        ASSERT_EQ(stat(folder.constData(), &made), 0);
+        EXPECT_TRUE(S_ISREG(file.st_mode));
+        EXPECT_EQ(file.st_mode & 07777, c.mode);
+        EXPECT_EQ(made.st_mode & 07777, 0700u);
+    }
+    struct stat after {};
+    ASSERT_EQ(stat("/dev/null", &after), 0);
+    EXPECT_EQ(std::tuple(after.st_mode, after.st_rdev),
+              std::tuple(devNull.st_mode, devNull.st_rdev));
 }
 
 struct Shown final : WindowView {

@@ -1,5 +1,7 @@
 #include "form/frm_ping.h"
 
+#include "report/procedure.h"
+
 FrmPing::FrmPing(Services services)
     : ui_(services.ui),
       icmp_(services.icmp),
@@ -34,4 +36,12 @@ bool FrmPing::closeRequested(int16_t reason) {
 void FrmPing::appendStatus(QStringView part) {
     txtStatus.append(part);
     txtStatus.setSelStart(txtStatus.text().size());
+}
+
+Procedure FrmPing::report(QStringView label) {
+    return Procedure::report(ui_, label, [this] {
+        if (running_) {
+            requestStop();
+        }
+    });
 }

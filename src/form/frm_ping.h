@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+class Procedure;
+
 // The one window: its controls, the state its procedures share, and every
 // procedure. The members are defined in the folder of their subsystem:
 // ping/ (the run, the echo exchange, the reply text), net/ (the socket
@@ -114,6 +116,13 @@ private:
     // The click itself; cmdPing_Click adds the start deferred while a run
     // was under way.
     void pingClicked();
+    // The stop request: the run under way ends at its next turn test, and
+    // the window looks idle at once.
+    void requestStop();
+    // Report mode for this window's procedures. Abort during a run also takes
+    // the run's stop request: a report may come at every echo, the next box
+    // a moment after the last, and the window takes no click meanwhile.
+    Procedure report(QStringView label);
     // Appends a part and puts the caret after it, so the box shows its end.
     void appendStatus(QStringView part);
     // Every blank removed, also the full-width one; written back even when

@@ -4,7 +4,7 @@
 #include "report/procedure.h"
 
 void FrmPing::Host_KeyDown(int16_t& keyCode, int16_t /*shift*/) {
-    Procedure::report(ui_, u"in Host_KeyDown").run([&](Procedure& s) {
+    report(u"in Host_KeyDown").run([&](Procedure& s) {
         if (s.test([&] { return keyCode == KeyCode::Return; })) {
             s([&] { cmdPing_Click(); });
             s([&] { ui_.yield(); });
@@ -39,7 +39,7 @@ void FrmPing::cmdClose_Click() {
 }
 
 void FrmPing::Form_QueryUnload(int16_t& cancel, int16_t /*reason*/) {
-    Procedure::report(ui_, u"in Form_QueryUnload").run([&](Procedure& s) {
+    report(u"in Form_QueryUnload").run([&](Procedure& s) {
         if (s.test([&] { return cmdPing.caption() == QLatin1String("Stop"); })) {
             s([&] { cancel = -1; });
         }

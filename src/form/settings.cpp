@@ -24,7 +24,7 @@ QByteArray localeBytes(const QString& text) {
 }  // namespace
 
 void FrmPing::Form_Load() {
-    Procedure::report(ui_, u"in Form_Load").run([&](Procedure& s) {
+    report(u"in Form_Load").run([&](Procedure& s) {
         s([&] { StopFlag = 0; });
         s([&] {
             WsaData kept;
@@ -51,7 +51,7 @@ void FrmPing::Form_Load() {
 QString FrmPing::GetIniString(const QString& section, const QString& key,
                               const QString& defaultValue, const QString& file) {
     QString result;
-    Procedure::report(ui_, u"in GetPrivateProfileString").run([&](Procedure& s) {
+    report(u"in GetPrivateProfileString").run([&](Procedure& s) {
         QByteArray buffer;
         uint32_t count = 0;
         s([&] { buffer = QByteArray(kValueBuffer, '\0'); });

@@ -1,10 +1,9 @@
 #include "gui/qt_window_system.h"
 
-#include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFontMetrics>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -16,24 +15,6 @@ void QtWindowSystem::yield() {
 }
 
 namespace {
-
-// Keeps a box open until one of its buttons is chosen: Esc and the close
-// request of the window manager do nothing.
-class OnlyButtonsAnswer final : public QObject {
-public:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Close && !closable) {
-            event->ignore();
-            return true;
-        }
-        if (event->type() == QEvent::KeyPress &&
-            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-            return true;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-    bool closable = false;
-};
 
 // The window manager draws the title beside an icon and a few buttons, each
 // about a line high: a narrower box shows "..." for its title.
@@ -64,14 +45,20 @@ int QtWindowSystem::messageBox(const QString& prompt, int style, const QString& 
         box.exec();
         return MsgBox::Ok;
     }
-    QPushButton* abort = box.addButton(QMessageBox::Abort);
-    QPushButton* retry = box.addButton(QMessageBox::Retry);
-    QPushButton* ignore = box.addButton(QMessageBox::Ignore);
+    // One role for the three keeps them in the order added whatever the
+    // style's button layout, which would put Abort (a reject role) last; none
+    // is a reject or cancel button, so neither Esc nor the close request
+    // answers the box. The texts are those of the standard buttons, as the
+    // toolkit's translation gives them.
+    const QDialogButtonBox standard(QDialogButtonBox::Abort | QDialogButtonBox::Retry |
+                                    QDialogButtonBox::Ignore);
+    const auto add = [&](QDialogButtonBox::StandardButton which) {
+        return box.addButton(standard.button(which)->text(), QMessageBox::ActionRole);
+    };
+    QPushButton* abort = add(QDialogButtonBox::Abort);
+    QPushButton* retry = add(QDialogButtonBox::Retry);
+    QPushButton* ignore = add(QDialogButtonBox::Ignore);
     box.setDefaultButton(abort);
-    OnlyButtonsAnswer filter;
-    box.installEventFilter(&filter);
-    // A button's answer closes the box through done(), not through a close event.
-    QObject::connect(&box, &QMessageBox::buttonClicked, &box, [&] { filter.closable = true; });
     box.exec();
     if (box.clickedButton() == retry) {
         return MsgBox::Retry;

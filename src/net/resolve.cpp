@@ -34,7 +34,7 @@ QString rightPart(const QString& text, qsizetype count) {
 }  // namespace
 
 void FrmPing::vbGetHostByName() {
-    Procedure::report(ui_, u"in vbGetHostByName").run([&](Procedure& s) {
+    report(u"in vbGetHostByName").run([&](Procedure& s) {
         QString nuls;
         s([&] { Host.setText(trimBlanks(Host.text())); });
         s([&] { nuls = QString(kHostPadding, QChar(u'\0')); });

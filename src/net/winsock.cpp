@@ -12,7 +12,7 @@ constexpr int32_t kMinSockets = 0;
 
 void FrmPing::vbWSAStartup() {
     WsaData data;
-    Procedure::report(ui_, u"in vbWSAStartup").run([&](Procedure& s) {
+    report(u"in vbWSAStartup").run([&](Procedure& s) {
         s([&] { WsaResult = winsock_.WSAStartup(kVersionRequested, data); });
         if (s.test([&] { return WsaResult != 0; })) {
             s([&] { txtStatus.setText(QStringLiteral("WSock32.dll is Not responding!")); });
@@ -51,14 +51,14 @@ void FrmPing::vbWSAStartup() {
 }
 
 void FrmPing::vbWSACleanup() {
-    Procedure::report(ui_, u"in vbWSACleanup").run([&](Procedure& s) {
+    report(u"in vbWSACleanup").run([&](Procedure& s) {
         s([&] { WsaResult = winsock_.WSACleanup(); });
     });
 }
 
 int32_t FrmPing::HiByte(int16_t value) {
     int32_t result = 0;
-    Procedure::report(ui_, u"in HiByte").run([&](Procedure& s) {
+    report(u"in HiByte").run([&](Procedure& s) {
         // Truncating division: a negative word rounds toward zero first.
         s([&] { result = (value / 256) & 255; });
     });
@@ -67,8 +67,6 @@ int32_t FrmPing::HiByte(int16_t value) {
 
 int32_t FrmPing::LoByte(int16_t value) {
     int32_t result = 0;
-    Procedure::report(ui_, u"in LoByte").run([&](Procedure& s) {
-        s([&] { result = value & 255; });
-    });
+    report(u"in LoByte").run([&](Procedure& s) { s([&] { result = value & 255; }); });
     return result;
 }

@@ -16,7 +16,7 @@ QString dottedAddress(const uint8_t (&address)[4]) {
 }  // namespace
 
 void FrmPing::vbIcmpCreateFile() {
-    Procedure::report(ui_, u"in vbIcmpCreateFile").run([&](Procedure& s) {
+    report(u"in vbIcmpCreateFile").run([&](Procedure& s) {
         s([&] { IcmpHandle = icmp_.IcmpCreateFile(); });
         // Without a word why, a machine that grants no ICMP socket would show
         // nothing but time-outs.
@@ -28,7 +28,7 @@ void FrmPing::vbIcmpCreateFile() {
 }
 
 void FrmPing::vbIcmpSendEcho() {
-    Procedure::report(ui_, u"in vbIcmpSendEcho").run([&](Procedure& s) {
+    report(u"in vbIcmpSendEcho").run([&](Procedure& s) {
         s([&] { ui_.yield(); });
         if (closed_) {
             return;
@@ -54,7 +54,7 @@ void FrmPing::vbIcmpSendEcho() {
 }
 
 void FrmPing::vbIcmpCloseHandle() {
-    Procedure::report(ui_, u"in vbIcmpCloseHandle").run([&](Procedure& s) {
+    report(u"in vbIcmpCloseHandle").run([&](Procedure& s) {
         s([&] { icmp_.IcmpCloseHandle(IcmpHandle); });
     });
 }

@@ -44,7 +44,7 @@ const QString kSuccess = QStringLiteral("Success");
 }  // namespace
 
 void FrmPing::GetRCode() {
-    Procedure::report(ui_, u"in GetRCode").run([&](Procedure& s) {
+    report(u"in GetRCode").run([&](Procedure& s) {
         s([&] { ReplyStatusText.clear(); });
         for (const StatusRow& row : kStatusTexts) {
             if (s.test([&] { return EchoReply.Status == row.status; })) {

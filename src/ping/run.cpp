@@ -23,6 +23,12 @@ void FrmPing::cmdPing_Click() {
     }
 }
 
+void FrmPing::requestStop() {
+    StopFlag = -1;
+    cmdPing.setCaption(kPing);
+    cmdClose.setEnabled(true);
+}
+
 void FrmPing::pingClicked() {
     Procedure::skip().run([&](Procedure& s) {
         if (s.test([&] { return Host.text().isEmpty(); })) {
@@ -33,9 +39,7 @@ void FrmPing::pingClicked() {
             return;
         }
         if (s.test([&] { return cmdPing.caption() == kStop; })) {
-            s([&] { StopFlag = -1; });
-            s([&] { cmdPing.setCaption(kPing); });
-            s([&] { cmdClose.setEnabled(true); });
+            s([&] { requestStop(); });
             return;
         }
         if (running_) {

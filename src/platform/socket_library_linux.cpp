@@ -1,5 +1,9 @@
 #include "platform/socket_library_linux.h"
 
+#include "platform/locale_codec.h"
+
+#include <QUrl>
+
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -7,7 +11,9 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -39,6 +45,51 @@ uint16_t openFileLimit() {
         return 32767;
     }
     return static_cast<uint16_t>(std::min<rlim_t>(limit.rlim_cur, 32767));
+}
+
+std::string_view trimBlanks(std::string_view text) {
+    const size_t begin = text.find_first_not_of(' ');
+    return begin == std::string_view::npos
+               ? std::string_view()
+               : text.substr(begin, text.find_last_not_of(' ') - begin + 1);
+}
+
+bool isHostNameByte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
+}
+
+// The name as it goes to the resolver and on to a name server: an
+// internationalised name in its ASCII form, which is what the limits count.
+// Nothing when the text cannot be a host name, so that none of it leaves the
+// program: labels of letters, digits, '-' and '_', each of 1 to 63 bytes,
+// 253 bytes in all, a final dot aside.
+std::optional<std::string> nameOnTheWire(std::string_view text) {
+    const bool ascii = std::all_of(text.begin(), text.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const std::string wire =
+        ascii ? std::string(text)
+              : QUrl::toAce(decodeLocale(QByteArrayView(text.data(), std::ssize(text))))
+                    .toStdString();
+    std::string_view name = wire;
+    if (name.ends_with('.')) {
+        name.remove_suffix(1);
+    }
+    if (name.size() > 253) {
+        return std::nullopt;
+    }
+    size_t label = 0;  // bytes of the label so far
+    for (const char c : name) {
+        if (c == '.') {
+            if (label == 0) {
+                return std::nullopt;
+            }
+            label = 0;
+        } else if (!isHostNameByte(c) || ++label > 63) {
+            return std::nullopt;
+        }
+    }
+    return label == 0 ? std::nullopt : std::optional(wire);
 }
 
 int32_t lookupError(int eai) {
@@ -89,17 +140,29 @@ const HostEnt* LinuxSocketLibrary::gethostbyname(const char* name) {
         lastError = WsaError::NotInitialised;
         return nullptr;
     }
+    const std::string host(trimBlanks(name));
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;  // one entry per address
-    hints.ai_flags = AI_CANONNAME | AI_IDN;
+    hints.ai_flags = AI_CANONNAME | AI_NUMERICHOST;
     addrinfo* result = nullptr;
-    const int eai = getaddrinfo(name, nullptr, &hints, &result);
+    // An address in any of inet_aton's forms needs no resolver, and may be
+    // longer than a label.
+    int eai = getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    if (eai == EAI_NONAME) {
+        const std::optional<std::string> wire = nameOnTheWire(host);
+        if (!wire) {
+            lastError = WsaError::HostNotFound;
+            return nullptr;
+        }
+        hints.ai_flags = AI_CANONNAME;
+        eai = getaddrinfo(wire->c_str(), nullptr, &hints, &result);
+    }
     if (eai != 0) {
         lastError = lookupError(eai);
         return nullptr;
     }
-    answer.name = result->ai_canonname != nullptr ? result->ai_canonname : name;
+    answer.name = result->ai_canonname != nullptr ? result->ai_canonname : host;
     answer.addresses.clear();
     for (const addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
         const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);

@@ -4,7 +4,10 @@
 
 #include <optional>
 
-// The socket library over the system resolver (IPv4 only).
+// The socket library over the system resolver (IPv4 only). A lookup takes the
+// name without the blanks around it; an address in inet_aton's forms needs no
+// resolver, and a text that cannot be a host name is not found without asking
+// it.
 class LinuxSocketLibrary final : public SocketLibrary {
 public:
     // What the library reports of itself; tests set other values.

@@ -23,6 +23,7 @@ bool Procedure::answer(const ProcedureFailure& failure) {
             return false;
         case MsgBox::Abort:
             ws_->resetMousePointer();
+            onAbort_();
             throw Leave{};
         default:
             throw Leave{};

@@ -6,6 +6,9 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
+#include <utility>
+
 // Composes the error report's text and shows it; returns the answer.
 QString procedureErrorText(QStringView label, const ProcedureFailure& failure);
 int ReportProcedureError(WindowSystem& ws, QStringView label, const ProcedureFailure& failure);
@@ -13,15 +16,18 @@ int ReportProcedureError(WindowSystem& ws, QStringView label, const ProcedureFai
 // The failure mode of one run of a procedure, chosen at its first statement.
 // Each later statement runs through operator(), which catches only
 // ProcedureFailure: report mode asks the user (Retry runs the statement
-// again, Ignore goes on, Abort leaves the procedure), skip mode goes on.
+// again, Ignore goes on, Abort calls onAbort and leaves the procedure), skip
+// mode goes on.
 //
-//   Procedure::report(ws, u"in Name").run([&](Procedure& s) {
+//   Procedure::report(ws, u"in Name", onAbort).run([&](Procedure& s) {
 //       s([&] { ...one statement... });
 //   });
 class Procedure {
 public:
-    static Procedure report(WindowSystem& ws, QStringView label) { return Procedure(&ws, label); }
-    static Procedure skip() { return Procedure(nullptr, {}); }
+    static Procedure report(WindowSystem& ws, QStringView label, std::function<void()> onAbort) {
+        return Procedure(&ws, label, std::move(onAbort));
+    }
+    static Procedure skip() { return Procedure(nullptr, {}, {}); }
 
     // Leaving the procedure unwinds to here and no further.
     template <class Body>
@@ -58,11 +64,13 @@ public:
 private:
     struct Leave {};
 
-    Procedure(WindowSystem* ws, QStringView label) : ws_(ws), label_(label) {}
+    Procedure(WindowSystem* ws, QStringView label, std::function<void()> onAbort)
+        : ws_(ws), label_(label), onAbort_(std::move(onAbort)) {}
 
     // True to run the statement again; false to go on; throws Leave.
     bool answer(const ProcedureFailure& failure);
 
     WindowSystem* ws_;  // null in skip mode
     QStringView label_;
+    std::function<void()> onAbort_;
 };
