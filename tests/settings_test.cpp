@@ -105,6 +105,7 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
         ASSERT_TRUE(QDir().mkpath(QFileInfo(own(dir)).path()));
         writeFile(own(dir), "x");
     }
+    QDir().mkpath(own("a"));  // a folder, not a file
     QDir().mkpath(QFileInfo(user).path());
     writeFile(user, "x");
     const QString list = QStringLiteral("rel/a:%1:%2:%3")

@@ -36,7 +36,7 @@ struct Window : FakeForm {
 TEST(Window, shouldShowEveryControlAtItsPlaceWithItsCaption) {
     Window w;
     EXPECT_EQ(w.window.windowTitle(), QStringLiteral("Sondrel For Tamor  Ver 1.1 beta"));
-    EXPECT_EQ(w.window.size(), QSize(416, 248));
+    EXPECT_EQ(w.window.geometry(), QRect(471, 259, 416, 248));
     // Fixed in size, so nothing to maximize.
     EXPECT_EQ(w.window.windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -185,6 +185,7 @@ TEST(Window, shouldShowTheLastLineOnceARunHasEnded) {
 // cmdPing is the default button: Enter presses it unless a button has the
 // focus, once; Esc presses nothing.
 TEST(Window, shouldStartOrStopOneRunPerEnterAndNoneByEscape) {
+    EXPECT_TRUE(static_cast<QPushButton*>(Window().control("cmdPing"))->isDefault());
     const struct {
         const char* control;
         Qt::Key key;
@@ -195,6 +196,7 @@ TEST(Window, shouldStartOrStopOneRunPerEnterAndNoneByEscape) {
         {"lblPacketSize", Qt::Key_Return, 0, 4}, {"txtStatus", Qt::Key_Return, 0, 4},
         {"txtStatus", Qt::Key_Escape, 0, 0},     {"lblPacketSize", Qt::Key_Escape, 0, 0},
         {"Host", Qt::Key_Return, 1, 1},          {"lblPingTimes", Qt::Key_Return, 2, 2},
+        {"ComdSave", Qt::Key_Return, 0, 0},  // the focused button's own
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.control) + " " + std::to_string(c.key));
@@ -256,18 +258,23 @@ TEST(Window, shouldShowTheToolkitsTextsInTheUsersLanguageAndEveryTitleWhole) {
         EXPECT_EQ(menu->actions().value(0)->text().section(u'\t', 0, 0),
                   QString::fromUtf16(c.copy));
         EXPECT_EQ(w.window.layoutDirection(), Qt::LeftToRight);
-        QString ok;
-        int width = 0;
-        QTimer::singleShot(0, [&] {
-            auto* box = static_cast<QMessageBox*>(QApplication::activeModalWidget());
-            ok = box->buttons().value(0)->text();
-            width = box->width();
-            box->buttons().value(0)->click();
-        });
-        QtWindowSystem().messageBox(QStringLiteral(u"已经保存参数"), MsgBox::OkOnly,
-                                    QStringLiteral(u"提示"));
+        // The box's OK button, and how much wider the box is than room.
+        const auto shown = [](const QString& prompt, int room) {
+            std::pair<QString, int> seen;
+            QTimer::singleShot(0, [&] {
+                auto* box = static_cast<QMessageBox*>(QApplication::activeModalWidget());
+                seen = {box->buttons().value(0)->text(), box->width() - room};
+                box->buttons().value(0)->click();
+            });
+            QtWindowSystem().messageBox(prompt, MsgBox::OkOnly, QStringLiteral(u"提示"));
+            return seen;
+        };
+        const auto [ok, spare] = shown(QStringLiteral(u"已经保存参数"), 144);
         EXPECT_EQ(ok, QString::fromUtf16(c.ok));
-        EXPECT_GE(width, 144);
+        EXPECT_GE(spare, 0);
+        // A prompt wider than the title needs is never cut to it.
+        const QString path(60, u'/');
+        EXPECT_GE(shown(path, w.window.fontMetrics().horizontalAdvance(path)).second, 0);
     }
 }
 

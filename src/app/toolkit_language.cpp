@@ -10,7 +10,3 @@ ToolkitLanguage::ToolkitLanguage(const QLocale& locale) {
     }
     QGuiApplication::setLayoutDirection(Qt::LeftToRight);
 }
-
-ToolkitLanguage::~ToolkitLanguage() {
-    QCoreApplication::removeTranslator(&translator_);
-}

@@ -10,10 +10,7 @@
 class ToolkitLanguage {
 public:
     explicit ToolkitLanguage(const QLocale& locale = QLocale());
-    ~ToolkitLanguage();
-    ToolkitLanguage(const ToolkitLanguage&) = delete;
-    ToolkitLanguage& operator=(const ToolkitLanguage&) = delete;
 
 private:
-    QTranslator translator_;
+    QTranslator translator_;  // takes itself out of the application when it goes
 };

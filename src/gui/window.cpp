@@ -296,9 +296,7 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
 
     // A screen reader names each box as its label does, without the colon.
     for (const auto& [label, box] : kLabelled) {
-        auto* caption = static_cast<QLabel*>(control(label));
-        caption->setBuddy(control(box));
-        QString name = caption->text();
+        QString name = static_cast<QLabel*>(control(label))->text();
         if (name.endsWith(u':')) {
             name.chop(1);
         }
@@ -330,7 +328,9 @@ QWidget* FormWindow::control(std::string_view name) const {
 void FormWindow::paintWhileWaiting() {
     views_->status->showPending();
     // Not processEvents(): that runs timers and queued calls too, and under X
-    // it even keeps back the input it skips until the next event arrives.
+    // it keeps the input it skips back until the next event arrives. The
+    // window manager's ping, which the toolkit answers only there, waits for
+    // the yields, which come at every echo.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
 }
 
