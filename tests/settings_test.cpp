@@ -1,6 +1,7 @@
 #include "fakes.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <optional>
 #include <tuple>
 
@@ -91,26 +93,80 @@ TEST(ProfileFile, shouldGiveTheDefaultForAnythingButARegularFile) {
     EXPECT_STREQ(buffer, "longer ");
 }
 
-// As under /usr, where even root may not write once the capabilities are dropped.
-TEST(LinuxSettingsStore, shouldTakeTheUsersConfigFolderWhereTheProgramFolderIsReadOnly) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root for a read-only bind mount in a private mount namespace";
+// Written where the user may write; read from the first file that exists.
+TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsReadOnly) {
+    const QTemporaryDir bare, carried, config, dirs;
+    writeFile(carried.filePath(QStringLiteral("Settings.inf")), "x");
+    const QString user = config.filePath(QStringLiteral("sondrel-ping/Settings.inf"));
+    const auto own = [&](const char* dir) {
+        return dirs.filePath(QStringLiteral("%1/sondrel-ping/Settings.inf").arg(dir));
+    };
+    for (const char* dir : {"b", "c"}) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(own(dir)).path()));
+        writeFile(own(dir), "x");
     }
-    const QTemporaryDir program;
-    EXPECT_EXIT(
-        {
-            const QByteArray folder = QFile::encodeName(program.path());
-            if (unshare(CLONE_NEWNS) != 0 ||
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                mount(folder.constData(), folder.constData(), nullptr, MS_BIND, nullptr) != 0 ||
+    QDir().mkpath(own("a"));  // a folder, not a file
+    QDir().mkpath(QFileInfo(user).path());
+    writeFile(user, "x");
+    const QString list = QStringLiteral("rel/a:%1:%2:%3")
+                             .arg(dirs.filePath("a"), dirs.filePath("b"), dirs.filePath("c"));
+    // A folder the program may write keeps its own file, even one still to come.
+    const LinuxSettingsStore portable(bare.path(), config.path(), {}, list);
+    EXPECT_EQ(portable.readPath(), bare.filePath(QStringLiteral("Settings.inf")));
+    EXPECT_EQ(portable.writePath(), portable.readPath());
+
+    // As under /usr, where even root may not write once the capabilities are dropped.
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root for read-only bind mounts in a private mount namespace";
+    }
+    // The number of wrong cases, in a private mount namespace.
+    const auto wrongCases = [&] {
+        bool mounted = unshare(CLONE_NEWNS) == 0 &&
+                       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                       mount("tmpfs", "/etc/xdg", "tmpfs", 0, nullptr) == 0;
+        for (const QTemporaryDir* dir : {&bare, &carried}) {
+            const QByteArray folder = QFile::encodeName(dir->path());
+            mounted =
+                mounted &&
+                mount(folder.constData(), folder.constData(), nullptr, MS_BIND, nullptr) == 0 &&
                 mount(nullptr, folder.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
-                      nullptr) != 0) {
-                std::_Exit(2);
+                      nullptr) == 0;
+        }
+        if (!mounted) {
+            return -1;
+        }
+        const QString etc = QStringLiteral("/etc/xdg/sondrel-ping/Settings.inf");
+        QDir().mkpath(QFileInfo(etc).path());
+        writeFile(etc, "x");
+        const QString homeFile = QStringLiteral("/h/.config/sondrel-ping/Settings.inf");
+        const struct {
+            const char* name;
+            const QTemporaryDir& folder;
+            QString configHome;
+            QString dirs;
+            QString read;
+            QString write;
+        } cases[] = {
+            {"the user's file first", carried, config.path(), list, user, user},
+            {"else the one beside", carried, QStringLiteral("rel"), list,
+             carried.filePath(QStringLiteral("Settings.inf")), homeFile},
+            {"else the first in the list", bare, QStringLiteral("rel"), list, own("b"), homeFile},
+            {"/etc/xdg when there is no list", bare, QStringLiteral("rel"), {}, etc, homeFile},
+            {"none: the user's", bare, QStringLiteral("rel"), dirs.filePath("a"), homeFile,
+             homeFile},
+        };
+        int wrong = 0;
+        for (const auto& c : cases) {
+            const LinuxSettingsStore chosen(c.folder.path(), c.configHome, "/h", c.dirs);
+            if (chosen.readPath() != c.read || chosen.writePath() != c.write) {
+                std::fprintf(stderr, "%s: %s, %s\n", c.name, qPrintable(chosen.readPath()),
+                             qPrintable(chosen.writePath()));
+                ++wrong;
             }
-            const LinuxSettingsStore chosen(program.path(), "", "/h");
-            std::_Exit(chosen.writePath() == "/h/.config/sondrel-ping/Settings.inf" ? 0 : 1);
-        },
-        testing::ExitedWithCode(0), "");
+        }
+        return wrong;
+    };
+    EXPECT_EXIT(std::_Exit(wrongCases()), testing::ExitedWithCode(0), "");
 }
 
 // A first save gets 0666 less the umask, in a folder made 0700; a replaced

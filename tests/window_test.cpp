@@ -1,15 +1,23 @@
 #include "gui/window.h"
+#include "app/toolkit_language.h"
 #include "fakes.h"
 #include "gui/ico_icon.h"
+#include "gui/qt_window_system.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace {
 
@@ -28,24 +36,28 @@ struct Window : FakeForm {
 TEST(Window, shouldShowEveryControlAtItsPlaceWithItsCaption) {
     Window w;
     EXPECT_EQ(w.window.windowTitle(), QStringLiteral("Sondrel For Tamor  Ver 1.1 beta"));
-    EXPECT_EQ(w.window.size(), QSize(416, 248));
+    EXPECT_EQ(w.window.geometry(), QRect(471, 259, 416, 248));
+    // Fixed in size, so nothing to maximize.
+    EXPECT_EQ(w.window.windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     const struct {
         const char* name;
         const char* container;
         const char16_t* caption;
         QRect pixels;
+        const char16_t* spoken;  // the name a screen reader says
     } expected[] = {
-        {"Frame1", "", u"", {8, 0, 401, 97}},
-        {"ComdSave", "Frame1", u" 保存设置", {184, 56, 65, 25}},
-        {"cmdClose", "Frame1", u"关闭", {104, 56, 65, 25}},
-        {"Host", "Frame1", u"www.example.com", {16, 30, 233, 19}},
-        {"cmdPing", "Frame1", u"开始", {16, 56, 65, 25}},
-        {"lblPingTimes", "Frame1", u"4", {304, 32, 89, 18}},
-        {"lblPacketSize", "Frame1", u"32", {304, 64, 89, 18}},
-        {"lblPacket", "Frame1", u"包大小:", {256, 64, 42, 12}},
-        {"lblPings", "Frame1", u"次数:", {256, 32, 30, 12}},
-        {"lblIpHost", "Frame1", u"请输入IP地址或网址:", {16, 12, 114, 12}},
-        {"txtStatus", "", u"", {8, 96, 401, 145}},
+        {"Frame1", "", u"", {8, 0, 401, 97}, u""},
+        {"ComdSave", "Frame1", u" 保存设置", {184, 56, 65, 25}, u" 保存设置"},
+        {"cmdClose", "Frame1", u"关闭", {104, 56, 65, 25}, u"关闭"},
+        {"Host", "Frame1", u"www.example.com", {16, 30, 233, 19}, u"请输入IP地址或网址"},
+        {"cmdPing", "Frame1", u"开始", {16, 56, 65, 25}, u"开始"},
+        {"lblPingTimes", "Frame1", u"4", {304, 32, 89, 18}, u"次数"},
+        {"lblPacketSize", "Frame1", u"32", {304, 64, 89, 18}, u"包大小"},
+        {"lblPacket", "Frame1", u"包大小:", {256, 64, 42, 12}, u"包大小:"},
+        {"lblPings", "Frame1", u"次数:", {256, 32, 30, 12}, u"次数:"},
+        {"lblIpHost", "Frame1", u"请输入IP地址或网址:", {16, 12, 114, 12}, u"请输入IP地址或网址:"},
+        {"txtStatus", "", u"", {8, 96, 401, 145}, u""},
     };
     for (const auto& e : expected) {
         SCOPED_TRACE(e.name);
@@ -54,6 +66,8 @@ TEST(Window, shouldShowEveryControlAtItsPlaceWithItsCaption) {
         EXPECT_TRUE(widget->isVisible());
         EXPECT_TRUE(widget->isEnabled());
         EXPECT_EQ(widget->pos(), e.pixels.topLeft());
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name),
+                  QString::fromUtf16(e.spoken));
         const QString caption = QString::fromUtf16(e.caption);
         if (auto* label = qobject_cast<QLabel*>(widget)) {
             EXPECT_EQ(label->text(), caption);
@@ -119,8 +133,40 @@ TEST(Window, shouldShowLinesWhileTheTextKeepsItsCrLf) {
     EXPECT_EQ(w.status()->textCursor().position(), 3);
     // Unless the run is about to wait: then at once.
     w.form.txtStatus.append(QStringLiteral("\r\ne"));
-    w.window.showPendingResults();
+    w.window.paintWhileWaiting();
     EXPECT_EQ(w.status()->toPlainText(), QStringLiteral("a\nbc\n d\ne"));
+}
+
+// Each frame of an echo's wait paints what changed, say the caption of a
+// stop request taken at the yield before; nothing else runs until the next
+// yield, neither a click nor a queued call.
+TEST(Window, shouldPaintAStopRequestWithinAFrameOfTheYieldThatTookIt) {
+    struct PaintedCaption : QObject {
+        QString caption;
+        bool eventFilter(QObject* button, QEvent* event) override {
+            if (event->type() == QEvent::Paint) {
+                caption = static_cast<QPushButton*>(button)->text();
+            }
+            return false;
+        }
+    } painted;
+    Window w;
+    w.control("cmdPing")->installEventFilter(&painted);
+    int served = 0;
+    QStringList frames;
+    w.icmp.whileBlocked = [&] {
+        QMetaObject::invokeMethod(
+            &w.window, [&] { ++served; }, Qt::QueuedConnection);
+        w.window.paintWhileWaiting();
+        frames.append(painted.caption);
+    };
+    w.ui.atYield[2] = [&] { QTest::mouseClick(w.control("cmdPing"), Qt::LeftButton); };
+    w.form.Host.setText(QStringLiteral("127.0.0.1"));
+    w.form.cmdPing_Click();
+    EXPECT_EQ(frames, QStringList({QStringLiteral("Stop"), QStringLiteral("Ping")}));
+    EXPECT_EQ(served, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(served, 2);
 }
 
 TEST(Window, shouldShowTheLastLineOnceARunHasEnded) {
@@ -136,16 +182,37 @@ TEST(Window, shouldShowTheLastLineOnceARunHasEnded) {
     EXPECT_EQ(w.status()->verticalScrollBar()->value(), w.status()->verticalScrollBar()->maximum());
 }
 
-TEST(Window, shouldStartOneRunPerEnterInTheHostBoxAndPerEscapeAnywhere) {
-    Window w;
-    w.form.Host.setText(QStringLiteral("127.0.0.1"));
-    QTest::keyClick(w.control("Host"), Qt::Key_Return, Qt::ShiftModifier);
-    EXPECT_EQ(w.icmp.sent.size(), 4u);
-    QTest::keyClick(w.control("lblPingTimes"), Qt::Key_Return);
-    EXPECT_EQ(w.icmp.sent.size(), 4u);
-    w.control("lblPacketSize")->setFocus();
-    QTest::keyClick(w.control("lblPacketSize"), Qt::Key_Escape);
-    EXPECT_EQ(w.icmp.sent.size(), 8u);
+// cmdPing is the default button: Enter presses it unless a button has the
+// focus, once; Esc presses nothing.
+TEST(Window, shouldStartOrStopOneRunPerEnterAndNoneByEscape) {
+    EXPECT_TRUE(static_cast<QPushButton*>(Window().control("cmdPing"))->isDefault());
+    const struct {
+        const char* control;
+        Qt::Key key;
+        int yield;  // pressed at this yield of a run of 4 echoes; 0: before
+        size_t sent;
+    } cases[] = {
+        {"Host", Qt::Key_Return, 0, 4},          {"lblPingTimes", Qt::Key_Enter, 0, 4},
+        {"lblPacketSize", Qt::Key_Return, 0, 4}, {"txtStatus", Qt::Key_Return, 0, 4},
+        {"txtStatus", Qt::Key_Escape, 0, 0},     {"lblPacketSize", Qt::Key_Escape, 0, 0},
+        {"Host", Qt::Key_Return, 1, 1},          {"lblPingTimes", Qt::Key_Return, 2, 2},
+        {"ComdSave", Qt::Key_Return, 0, 0},  // the focused button's own
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.control) + " " + std::to_string(c.key));
+        Window w;
+        w.form.Host.setText(QStringLiteral("127.0.0.1"));
+        w.control(c.control)->setFocus();
+        const auto press = [&] { QTest::keyClick(w.control(c.control), c.key, Qt::ShiftModifier); };
+        if (c.yield == 0) {
+            press();
+        } else {
+            w.ui.atYield[c.yield] = press;
+            w.form.cmdPing_Click();
+        }
+        EXPECT_EQ(w.icmp.sent.size(), c.sent);
+        EXPECT_EQ(w.form.cmdPing.caption(), QString::fromUtf16(c.sent ? u"Ping" : u"开始"));
+    }
 }
 
 TEST(Window, shouldRemoveTheBlanksOfTheBoxThatTheFocusLeaves) {
@@ -168,6 +235,46 @@ TEST(Window, shouldNotCloseWhileARunIsUnderWay) {
     EXPECT_FALSE(closedDuringRun);
     EXPECT_TRUE(w.window.close());
     EXPECT_TRUE(w.form.closed());
+}
+
+// The toolkit's texts follow the user's language; the program's own texts
+// and its fixed layout never do. A box is wide enough for its whole title in
+// a window manager's title bar (openbox: 提示 from 144 pixels on).
+TEST(Window, shouldShowTheToolkitsTextsInTheUsersLanguageAndEveryTitleWhole) {
+    const struct {
+        QLocale locale;
+        const char16_t* ok;
+        const char16_t* copy;
+    } cases[] = {
+        {QLocale(QLocale::Chinese, QLocale::China), u"确定", u"复制(&C)"},
+        {QLocale(QLocale::Hebrew, QLocale::Israel), u"אישור", u"הע&תק"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        const ToolkitLanguage language(c.locale);
+        Window w;
+        const std::unique_ptr<QMenu> menu(w.status()->createStandardContextMenu());
+        EXPECT_EQ(menu->actions().value(0)->text().section(u'\t', 0, 0),
+                  QString::fromUtf16(c.copy));
+        EXPECT_EQ(w.window.layoutDirection(), Qt::LeftToRight);
+        // The box's OK button, and how much wider the box is than room.
+        const auto shown = [](const QString& prompt, int room) {
+            std::pair<QString, int> seen;
+            QTimer::singleShot(0, [&] {
+                auto* box = static_cast<QMessageBox*>(QApplication::activeModalWidget());
+                seen = {box->buttons().value(0)->text(), box->width() - room};
+                box->buttons().value(0)->click();
+            });
+            QtWindowSystem().messageBox(prompt, MsgBox::OkOnly, QStringLiteral(u"提示"));
+            return seen;
+        };
+        const auto [ok, spare] = shown(QStringLiteral(u"已经保存参数"), 144);
+        EXPECT_EQ(ok, QString::fromUtf16(c.ok));
+        EXPECT_GE(spare, 0);
+        // A prompt wider than the title needs is never cut to it.
+        const QString path(60, u'/');
+        EXPECT_GE(shown(path, w.window.fontMetrics().horizontalAdvance(path)).second, 0);
+    }
 }
 
 // The desktop's icons and the window's are one design: the window's is read

@@ -3,6 +3,7 @@
 #include "form/frm_ping.h"
 #include "form/layout.h"
 #include "gui/ico_icon.h"
+#include "gui/window_contents.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,13 +17,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QShortcut>
 #include <QTextCursor>
 #include <QTimer>
 
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -106,11 +107,10 @@ public:
     }
     void takeFocus() override { edit_->setFocus(Qt::OtherFocusReason); }
 
-    // Paints what waits to be shown at once, for a thread about to block.
+    // Shows what waits at once, for a thread that waits for the network.
     void showPending() {
         if (!pending_.isEmpty()) {
             flush();
-            edit_->repaint();
         }
     }
 
@@ -165,6 +165,13 @@ protected:
         }
         QPushButton::keyPressEvent(event);
     }
+};
+
+// Each input box and the label that names it.
+constexpr std::pair<std::string_view, std::string_view> kLabelled[] = {
+    {"lblIpHost", "Host"},
+    {"lblPings", "lblPingTimes"},
+    {"lblPacket", "lblPacketSize"},
 };
 
 }  // namespace
@@ -229,6 +236,9 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
     // For the message boxes too, and no second font is loaded.
     QApplication::setFont(font);
     setFont(font);
+    // The size is fixed. Set before the geometry: a change of the flags
+    // afterwards would place the frame, not the client area, at its origin.
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     setGeometry(kClientLeft / kTwipsPerPixel, kClientTop / kTwipsPerPixel,
                 kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
     setFixedSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
@@ -284,11 +294,19 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
         setTabOrder(widgets[order[i - 1]], widgets[order[i]]);
     }
 
+    // A screen reader names each box as its label does, without the colon.
+    for (const auto& [label, box] : kLabelled) {
+        QString name = static_cast<QLabel*>(control(label))->text();
+        if (name.endsWith(u':')) {
+            name.chop(1);
+        }
+        control(box)->setAccessibleName(name);
+    }
+
+    // The default button; Esc does nothing here.
+    static_cast<QPushButton*>(control("cmdPing"))->setDefault(true);
+    keepContentsWhileCovered(*this);
     form_.bind(this);
-    // The cancel button: Esc anywhere in the window presses it.
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    QObject::connect(escape, &QShortcut::activated, control("cmdPing"),
-                     [this] { static_cast<QPushButton*>(control("cmdPing"))->click(); });
 }
 
 FormWindow::~FormWindow() {
@@ -307,8 +325,13 @@ QWidget* FormWindow::control(std::string_view name) const {
     return views_->widgets[controlIndex(name)];
 }
 
-void FormWindow::showPendingResults() {
+void FormWindow::paintWhileWaiting() {
     views_->status->showPending();
+    // Not processEvents(): that runs timers and queued calls too, and under X
+    // it keeps the input it skips back until the next event arrives. The
+    // window manager's ping, which the toolkit answers only there, waits for
+    // the yields, which come at every echo.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
 }
 
 void FormWindow::closeEvent(QCloseEvent* event) {
@@ -331,6 +354,8 @@ bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
                                  (held & Qt::ControlModifier ? ShiftState::Ctrl : 0) |
                                  (held & Qt::AltModifier ? ShiftState::Alt : 0));
         form_.Host_KeyDown(keyCode, shift);
+        // Host_KeyDown has pressed the default button already.
+        return enter;
     } else if (event->type() == QEvent::FocusOut) {
         // Focus that leaves with the whole window is not lost within it.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
@@ -343,6 +368,15 @@ bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// Enter that no box or button took: the default button's.
+void FormWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        static_cast<QPushButton*>(control("cmdPing"))->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void FormWindow::resizeEvent(QResizeEvent* event) {
