@@ -3,13 +3,14 @@
 #include "fakes.h"
 #include "gui/ico_icon.h"
 #include "gui/qt_window_system.h"
+#include "gui/results_view.h"
 
 #include <QAccessible>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -30,7 +31,7 @@ struct Window : FakeForm {
         QCoreApplication::processEvents();
     }
     QWidget* control(const char* name) { return window.control(name); }
-    QPlainTextEdit* status() { return qobject_cast<QPlainTextEdit*>(control("txtStatus")); }
+    ResultsView* status() { return dynamic_cast<ResultsView*>(control("txtStatus")); }
 };
 
 TEST(Window, shouldShowEveryControlAtItsPlaceWithItsCaption) {
@@ -84,12 +85,7 @@ TEST(Window, shouldShowEveryControlAtItsPlaceWithItsCaption) {
             EXPECT_EQ(edit->text(), caption);
         }
     }
-    // Read-only, yet its text may be selected and copied.
     auto* status = w.status();
-    EXPECT_TRUE(status->isReadOnly());
-    EXPECT_TRUE(status->textInteractionFlags() & Qt::TextSelectableByMouse);
-    EXPECT_TRUE(status->textInteractionFlags() & Qt::TextSelectableByKeyboard);
-    EXPECT_EQ(status->lineWrapMode(), QPlainTextEdit::NoWrap);
     EXPECT_EQ(status->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(status->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     // Nothing moves when the window is resized.
@@ -125,16 +121,58 @@ TEST(Window, shouldShowLinesWhileTheTextKeepsItsCrLf) {
     w.form.txtStatus.append(QStringLiteral(" d"));
     w.form.txtStatus.setSelStart(w.text().size());
     EXPECT_EQ(w.text(), QStringLiteral("a\r\nbc\r\n d"));
+    EXPECT_EQ(w.status()->shownText(), QStringLiteral("a\nbc\n d"));
     // Lines appended within one frame are shown together, a frame later.
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return w.status()->toPlainText() == QStringLiteral("a\nbc\n d"); }));
-    EXPECT_EQ(w.status()->textCursor().position(), w.status()->toPlainText().size());
+    EXPECT_EQ(w.status()->caretPosition(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.status()->caretPosition() == 7; }));
     w.form.txtStatus.setSelStart(4);  // after "a\r\nb"
-    EXPECT_EQ(w.status()->textCursor().position(), 3);
+    EXPECT_EQ(w.status()->caretPosition(), 3);
     // Unless the run is about to wait: then at once.
     w.form.txtStatus.append(QStringLiteral("\r\ne"));
+    w.form.txtStatus.setSelStart(w.text().size());
     w.window.paintWhileWaiting();
-    EXPECT_EQ(w.status()->toPlainText(), QStringLiteral("a\nbc\n d\ne"));
+    EXPECT_EQ(w.status()->caretPosition(), 9);
+}
+
+// Read-only, yet selected by keys and the mouse, and copied as shown.
+TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
+    Window w;
+    ResultsView* box = w.status();
+    w.form.txtStatus.setText(QStringLiteral(" Reply from a\r\nStatus b\r\n"));
+    box->setFocus();
+    QTest::keyClicks(box, QStringLiteral("xy\b"));
+    EXPECT_EQ(w.text(), QStringLiteral(" Reply from a\r\nStatus b\r\n"));
+    const struct {
+        QKeySequence::StandardKey key;
+        const char* selected;
+    } keys[] = {{QKeySequence::SelectEndOfLine, " Reply from a"},
+                {QKeySequence::SelectNextChar, " Reply from a\n"},
+                {QKeySequence::SelectNextLine, " Reply from a\nStatus b\n"},
+                {QKeySequence::SelectPreviousChar, " Reply from a\nStatus b"},
+                {QKeySequence::MoveToStartOfLine, ""},
+                {QKeySequence::SelectEndOfDocument, "Status b\n"},
+                {QKeySequence::SelectAll, " Reply from a\nStatus b\n"}};
+    for (const auto& k : keys) {
+        const QKeySequence sequence(k.key);
+        QTest::keyClick(box, Qt::Key(sequence[0].key()), sequence[0].keyboardModifiers());
+        EXPECT_EQ(box->selectedText(), QString::fromLatin1(k.selected))
+            << sequence.toString().toStdString();
+    }
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), box->shownText());
+    // A drag over the second line's first word; a double click on the first line's last.
+    QWidget* area = box->viewport();
+    const int line = box->fontMetrics().height();
+    QTest::mousePress(area, Qt::LeftButton, {}, QPoint(4, 4 + line * 3 / 2));
+    QTest::mouseMove(area,
+                     QPoint(4 + box->fontMetrics().horizontalAdvance(QStringLiteral("Status")),
+                            4 + line * 3 / 2));
+    QTest::mouseRelease(area, Qt::LeftButton, {}, area->mapFromGlobal(QCursor::pos()));
+    EXPECT_EQ(box->selectedText(), QStringLiteral("Status"));
+    QTest::mouseDClick(area, Qt::LeftButton, {},
+                       QPoint(box->fontMetrics().horizontalAdvance(QStringLiteral(" Reply from a")),
+                              4 + line / 2));
+    EXPECT_EQ(box->selectedText(), QStringLiteral("a"));
 }
 
 // Each frame of an echo's wait paints what changed, say the caption of a
@@ -177,8 +215,8 @@ TEST(Window, shouldShowTheLastLineOnceARunHasEnded) {
     w.form.cmdPing_Click();
     QString shown = w.text();
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return w.status()->toPlainText() == shown; }));
-    EXPECT_EQ(w.status()->textCursor().position(), shown.size());
+    EXPECT_EQ(w.status()->shownText(), shown);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.status()->caretPosition() == shown.size(); }));
     EXPECT_EQ(w.status()->verticalScrollBar()->value(), w.status()->verticalScrollBar()->maximum());
 }
 

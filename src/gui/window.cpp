@@ -3,21 +3,18 @@
 #include "form/frm_ping.h"
 #include "form/layout.h"
 #include "gui/ico_icon.h"
+#include "gui/results_view.h"
 #include "gui/window_contents.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QTextCursor>
 #include <QTimer>
 
 #include <algorithm>
@@ -41,13 +38,6 @@ QString caption(const ControlLayout& c) {
     return QString::fromUtf16(c.caption);
 }
 
-// The box shows lines split at CR LF; its text keeps them as written.
-QString shownText(QStringView text) {
-    QString shown = text.toString();
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return shown;
-}
-
 class LineEditView final : public TextBoxView {
 public:
     explicit LineEditView(QLineEdit* edit) : edit_(edit) {}
@@ -62,84 +52,6 @@ public:
 
 private:
     QLineEdit* edit_;
-};
-
-// Shows the results at the display's rate rather than once per line: the
-// lines of one frame are inserted, and painted, together.
-class StatusView final : public TextBoxView {
-public:
-    explicit StatusView(QPlainTextEdit* edit) : edit_(edit) {
-        frame_.setSingleShot(true);
-        QObject::connect(&frame_, &QTimer::timeout, edit_, [this] { flush(); });
-        sinceFlush_.start();
-    }
-    void showText(const QString& text) override {
-        pending_.clear();
-        edit_->setPlainText(shownText(text));
-        flush();
-    }
-    void showAppended(QStringView part) override {
-        pending_ += part;
-        const qint64 elapsed = sinceFlush_.elapsed();
-        if (elapsed >= kFrameMs) {
-            flush();
-        } else if (!frame_.isActive()) {
-            frame_.start(static_cast<int>(kFrameMs - elapsed));
-        }
-    }
-    void showSelection(const QString& text, qsizetype start, qsizetype length) override {
-        if (start >= text.size()) {
-            toEnd_ = true;
-            if (pending_.isEmpty()) {
-                flush();
-            }
-            return;
-        }
-        flush();
-        // Each CR LF before a position is one character on screen.
-        const qsizetype breaks = text.left(start).count(QStringLiteral("\r\n"));
-        const qsizetype shownLength = shownText(QStringView(text).mid(start, length)).size();
-        QTextCursor cursor(edit_->document());
-        cursor.setPosition(static_cast<int>(start - breaks));
-        cursor.setPosition(static_cast<int>(start - breaks + shownLength), QTextCursor::KeepAnchor);
-        edit_->setTextCursor(cursor);
-        edit_->ensureCursorVisible();
-    }
-    void takeFocus() override { edit_->setFocus(Qt::OtherFocusReason); }
-
-    // Shows what waits at once, for a thread that waits for the network.
-    void showPending() {
-        if (!pending_.isEmpty()) {
-            flush();
-        }
-    }
-
-private:
-    static constexpr qint64 kFrameMs = 16;
-
-    void flush() {
-        frame_.stop();
-        if (!pending_.isEmpty()) {
-            QTextCursor end(edit_->document());
-            end.movePosition(QTextCursor::End);
-            end.insertText(shownText(pending_));
-            pending_.clear();
-        }
-        if (toEnd_) {
-            toEnd_ = false;
-            QTextCursor end(edit_->document());
-            end.movePosition(QTextCursor::End);
-            edit_->setTextCursor(end);
-            edit_->ensureCursorVisible();
-        }
-        sinceFlush_.restart();
-    }
-
-    QPlainTextEdit* edit_;
-    QString pending_;
-    bool toEnd_ = false;
-    QTimer frame_;
-    QElapsedTimer sinceFlush_;
 };
 
 class PushButtonView final : public ButtonView {
@@ -180,7 +92,7 @@ struct FormWindow::Views {
     std::array<QWidget*, std::size(kControls)> widgets{};
     std::vector<std::unique_ptr<TextBoxView>> boxes;
     std::vector<std::unique_ptr<ButtonView>> buttons;
-    StatusView* status = nullptr;
+    ResultsView* results = nullptr;
 };
 
 namespace {
@@ -196,16 +108,8 @@ QWidget* makeWidget(const ControlLayout& c, QWidget* parent) {
             return new CommandButtonWidget(parent);
         case ControlKind::TextBox:
             return new QLineEdit(parent);
-        case ControlKind::MultiLineTextBox: {
-            auto* edit = new QPlainTextEdit(parent);
-            edit->setReadOnly(true);
-            edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-            edit->setFocusPolicy(Qt::StrongFocus);
-            edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-            edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-            edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-            return edit;
-        }
+        case ControlKind::MultiLineTextBox:
+            return new ResultsView(parent);
         case ControlKind::Label: {
             auto* label = new QLabel(caption(c), parent);
             label->setAutoFillBackground(true);
@@ -275,10 +179,8 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
             box->bind(views_->boxes.back().get());
             line->installEventFilter(this);
         } else {
-            auto status = std::make_unique<StatusView>(static_cast<QPlainTextEdit*>(widget));
-            views_->status = status.get();
-            (form_.*f.box).bind(status.get());
-            views_->boxes.push_back(std::move(status));
+            views_->results = static_cast<ResultsView*>(widget);
+            (form_.*f.box).bind(views_->results);
         }
     }
 
@@ -326,7 +228,7 @@ QWidget* FormWindow::control(std::string_view name) const {
 }
 
 void FormWindow::paintWhileWaiting() {
-    views_->status->showPending();
+    views_->results->showPending();
     // Not processEvents(): that runs timers and queued calls too, and under X
     // it keeps the input it skips back until the next event arrives. The
     // window manager's ping, which the toolkit answers only there, waits for
