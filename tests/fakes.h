@@ -2,11 +2,12 @@
 
 #include "form/frm_ping.h"
 #include "platform/icmp_helper.h"
-#include "platform/settings_store_linux.h"
+#include "platform/profile_file.h"
 #include "platform/socket_library.h"
 #include "platform/window_system.h"
 
 #include <QFile>
+#include <QMap>
 #include <QRegularExpression>
 #include <QString>
 #include <QTemporaryDir>
@@ -166,16 +167,45 @@ private:
     HostEnt entry;
 };
 
-// A form on the three fakes, its program folder a new empty one.
+// Settings files in memory, read by the real rules; a save fails with
+// `failure` when it is set.
+class FakeSettings final : public SettingsStore {
+public:
+    QString readPath() const override { return path; }
+    QString writePath() const override { return path; }
+    uint32_t GetPrivateProfileStringA(const char* section, const char* key,
+                                      const char* defaultValue, char* buffer, uint32_t size,
+                                      const char* file) override {
+        const auto it = files.find(QString::fromUtf8(file));
+        const std::string content = it == files.end() ? std::string() : it->toStdString();
+        const auto value =
+            it == files.end() ? std::nullopt : findProfileValue(content, section, key);
+        const std::string chosen(value ? *value : defaultValue);
+        const size_t count = std::min<size_t>(chosen.size(), size - 1);
+        std::copy_n(chosen.begin(), count, buffer);
+        buffer[count] = '\0';
+        return uint32_t(count);
+    }
+    QString replace(const QString& file, QByteArrayView content) override {
+        if (failure.isEmpty()) {
+            files[file] = content.toByteArray();
+        }
+        return failure;
+    }
+
+    QString path = QStringLiteral("/config/Settings.inf");
+    QMap<QString, QByteArray> files;
+    QString failure;
+};
+
+// A form on the fakes.
 struct FakeForm {
-    QTemporaryDir folder;
     ScriptedWindowSystem ui;
     ScriptedIcmp icmp;
     FakeSocketLibrary winsock;
-    LinuxSettingsStore settings{folder.path(), {}, {}};
+    FakeSettings settings;
     FrmPing form{{ui, icmp, winsock, settings}};
 
-    QString settingsPath() const { return folder.filePath(QStringLiteral("Settings.inf")); }
     const QString& text() const { return form.txtStatus.text(); }
 };
 
