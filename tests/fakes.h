@@ -198,6 +198,18 @@ public:
     QString failure;
 };
 
+// What a control was asked to show, in order: its texts, "focus", and
+// selections as "start+length".
+struct RecordedBox final : TextBoxView {
+    void showText(const QString& text) override { seen.append(text); }
+    void showAppended(QStringView) override {}
+    void showSelection(const QString&, qsizetype start, qsizetype length) override {
+        seen.append(QStringLiteral("%1+%2").arg(start).arg(length));
+    }
+    void takeFocus() override { seen.append(QStringLiteral("focus")); }
+    QStringList seen;
+};
+
 // A form on the fakes.
 struct FakeForm {
     ScriptedWindowSystem ui;

@@ -210,17 +210,6 @@ TEST(LinuxSettingsStore, shouldReplaceTheWholeFileWithItsOwnModeOrNotAtAll) {
               std::tuple(devNull.st_mode, devNull.st_rdev));
 }
 
-// Records what a box was asked to show.
-struct ShownBox final : TextBoxView {
-    void showText(const QString&) override {}
-    void showAppended(QStringView) override {}
-    void showSelection(const QString&, qsizetype start, qsizetype length) override {
-        selections.append(QStringLiteral("%1+%2").arg(start).arg(length));
-    }
-    void takeFocus() override { selections.append(QStringLiteral("focus")); }
-    QStringList selections;
-};
-
 struct ShownWindow final : WindowView {
     void showWindow() override { ++shows; }
     void closeWindow() override {}
@@ -242,7 +231,7 @@ TEST(FormLoad, shouldShowTheWindowWithTheHostBoxSelectedThenFillTheBoxesFromTheF
     for (const auto& c : cases) {
         FakeForm f;
         ShownWindow window;
-        ShownBox host;
+        RecordedBox host;
         f.form.bind(&window);
         f.form.Host.bind(&host);
         if (!c.file.isEmpty()) {
@@ -254,7 +243,8 @@ TEST(FormLoad, shouldShowTheWindowWithTheHostBoxSelectedThenFillTheBoxesFromTheF
                   c.boxes);
         EXPECT_EQ(f.form.SettingsPath, f.settings.path);
         EXPECT_EQ(window.shows, 1);
-        EXPECT_EQ(host.selections, QStringList({"focus", "0+15"}));  // the default host, selected
+        // The default host selected, then the file's.
+        EXPECT_EQ(host.seen, QStringList({"www.example.com", "focus", "0+15", c.boxes[0]}));
         EXPECT_EQ(f.winsock.starts, 1);  // the start kept for the program's life
     }
 }
@@ -263,57 +253,49 @@ TEST(FormLoad, shouldShowTheWindowWithTheHostBoxSelectedThenFillTheBoxesFromTheF
 // box says where and why, and nothing is confirmed.
 TEST(ComdSave, shouldWriteFourLinesThatReadBackTheSameOrSayWhyNot) {
     const struct {
-        QString host;
-        QString times;
-        QString bytes;
+        const char16_t* host;
+        const char16_t* times;
+        const char16_t* bytes;
         const char* locale;
-        const char* failure;  // of the file's writer
-        QString said;         // empty: confirmed
+        const char* failure;   // of the file's writer
+        const char16_t* said;  // none: confirmed
     } cases[] = {
-        {QStringLiteral("a=b"),
-         QStringLiteral(" ;4 "),
-         QStringLiteral("\"32\""),
-         "C.UTF-8",
-         "",
-         {}},
-        {QStringLiteral(u"例子.测试"), QStringLiteral("[settings]"), {}, "C.UTF-8", "", {}},
-        {QString(1023, u'x'), QStringLiteral("4"), QStringLiteral("="), "C.UTF-8", "", {}},
-        {QStringLiteral("h"), {}, {}, "C.UTF-8", "Disk full", QStringLiteral("Disk full")},
-        {QStringLiteral(u"例子"),
-         {},
-         {},
-         "C",
-         "",
-         QStringLiteral(u"有的字符无法用本机的字符编码保存")},
+        {u"a=b", u" ;4 ", u"\"32\"", "C.UTF-8", "", nullptr},
+        {u"例子.测试", u"[settings]", u"", "C.UTF-8", "", nullptr},
+        {u"x", u"4", u"=", "C.UTF-8", "", nullptr},
+        {u"h", u"", u"", "C.UTF-8", "Disk full", u"Disk full"},
+        {u"例子", u"", u"", "C", "", u"有的字符无法用本机的字符编码保存"},
     };
     for (const auto& c : cases) {
         std::setlocale(LC_ALL, c.locale);
         FakeForm f;
         f.settings.failure = QString::fromLatin1(c.failure);
         f.settings.files[f.settings.path] = "earlier";
-        f.form.Host.setText(c.host);
-        f.form.lblPingTimes.setText(c.times);
-        f.form.lblPacketSize.setText(c.bytes);
+        const QStringList boxes = {QString::fromUtf16(c.host), QString::fromUtf16(c.times),
+                                   QString::fromUtf16(c.bytes)};
+        f.form.Host.setText(boxes[0]);
+        f.form.lblPingTimes.setText(boxes[1]);
+        f.form.lblPacketSize.setText(boxes[2]);
         f.form.ComdSave_Click();
         std::setlocale(LC_ALL, "C.UTF-8");
         ASSERT_EQ(f.ui.boxes.size(), 1u);
         EXPECT_EQ(f.ui.boxes[0].title, QStringLiteral(u"提示"));
-        if (c.said.isEmpty()) {
+        if (c.said == nullptr) {
             EXPECT_EQ(f.ui.boxes[0].prompt, QStringLiteral(u"已经保存参数"));
             EXPECT_EQ(f.ui.boxes[0].style, MsgBox::OkOnly);
             EXPECT_EQ(f.settings.files[f.settings.path],
                       QStringLiteral("[settings]\r\nhostname=%1\r\ntimes=%2\r\nbytes=%3\r\n")
-                          .arg(c.host, c.times, c.bytes)
+                          .arg(boxes[0], boxes[1], boxes[2])
                           .toUtf8());
             FrmPing loaded({f.ui, f.icmp, f.winsock, f.settings});
             loaded.Form_Load();
             EXPECT_EQ(QStringList({loaded.Host.text(), loaded.lblPingTimes.text(),
                                    loaded.lblPacketSize.text()}),
-                      QStringList({c.host, c.times, c.bytes}));
+                      boxes);
         } else {
             EXPECT_EQ(f.ui.boxes[0].prompt, QStringLiteral(u"参数没有保存。\n文件：") +
                                                 f.settings.path + QStringLiteral(u"\n原因：") +
-                                                c.said);
+                                                QString::fromUtf16(c.said));
             EXPECT_EQ(f.ui.boxes[0].style, MsgBox::OkOnly | MsgBox::Critical);
             EXPECT_EQ(f.settings.files[f.settings.path], "earlier");
         }

@@ -10,15 +10,6 @@
 
 namespace {
 
-// Records every text the results box is set to.
-struct ShownTexts final : TextBoxView {
-    void showText(const QString& text) override { texts.push_back(text); }
-    void showAppended(QStringView) override {}
-    void showSelection(const QString&, qsizetype, qsizetype) override {}
-    void takeFocus() override {}
-    QStringList texts;
-};
-
 // Texts shown, "|" between them; none: the library passes.
 TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
     const struct {
@@ -42,9 +33,9 @@ TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.version << " " << c.maxSockets);
         FakeForm f;
-        ShownTexts status;
+        RecordedBox status;
         f.form.txtStatus.bind(&status);
-        status.texts.clear();
+        status.seen.clear();
         f.winsock.reported = {c.version, c.version, c.maxSockets};
         f.winsock.startResult = c.startResult;
         int exitStatus = -1;
@@ -53,7 +44,7 @@ TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
         } catch (const ProgramEnded& ended) {
             exitStatus = ended.status;
         }
-        EXPECT_EQ(status.texts.join(u'|'), QString::fromLatin1(c.shown));
+        EXPECT_EQ(status.seen.join(u'|'), QString::fromLatin1(c.shown));
         EXPECT_EQ(exitStatus, *c.shown ? 3 : -1);
         EXPECT_EQ(f.form.NetErrorFlag, *c.shown ? 1 : 0);
         EXPECT_EQ(f.winsock.starts, c.startResult == 0 ? 1 : 0);
