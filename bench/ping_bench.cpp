@@ -12,12 +12,12 @@
 //   ping_bench [REPETITIONS]     (as root; children: run HOST COUNT | program | bare | label)
 
 #include "app/program.h"
+#include "gui/results_view.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -101,7 +101,7 @@ int runChild(int argc, char** argv, const QString& host, long count) {
     form.Host.setText(host);
     form.lblPingTimes.setText(QString::number(count));
     form.lblPacketSize.setText(QStringLiteral("32"));
-    auto* box = program.window.findChild<QPlainTextEdit*>(QStringLiteral("txtStatus"));
+    auto* box = dynamic_cast<ResultsView*>(program.window.control("txtStatus"));
     for (int i = 0; i < 10; ++i) {
         QCoreApplication::processEvents();
     }
@@ -110,17 +110,13 @@ int runChild(int argc, char** argv, const QString& host, long count) {
     marker();
     const auto start = Clock::now();
     form.cmdPing_Click();
-    // The box shows new lines at the display's rate: wait for the last, paint it.
-    const QString& text = form.txtStatus.text();
-    const qsizetype shown = text.size() - text.count(QStringLiteral("\r\n"));
-    while (box->document()->characterCount() - 1 != shown) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    }
-    box->viewport()->repaint();
+    // The box shows new lines at the display's rate: the last ones, painted now.
+    program.window.paintWhileWaiting();
     const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     marker();
     const long runKb = statusKb("VmHWM") - idleKb;
 
+    const QString& text = form.txtStatus.text();
     const QStringList lines = text.split(QStringLiteral("\r\n"));
     for (qsizetype i = 0; i < count; ++i) {
         if (i >= lines.size() || !lines[i].startsWith(QStringLiteral(" Reply from ") + host)) {

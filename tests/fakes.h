@@ -2,11 +2,12 @@
 
 #include "form/frm_ping.h"
 #include "platform/icmp_helper.h"
-#include "platform/settings_store_linux.h"
+#include "platform/profile_file.h"
 #include "platform/socket_library.h"
 #include "platform/window_system.h"
 
 #include <QFile>
+#include <QMap>
 #include <QRegularExpression>
 #include <QString>
 #include <QTemporaryDir>
@@ -139,7 +140,10 @@ public:
 // A socket library that knows a few names, IPv4 or IPv6, and counts its starts.
 class FakeSocketLibrary final : public SocketLibrary {
 public:
-    FakeSocketLibrary() { names["127.0.0.1"] = {127, 0, 0, 1}; }
+    FakeSocketLibrary() {
+        names["127.0.0.1"] = {127, 0, 0, 1};
+        names6["v6.example"] = {0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    }
 
     int32_t WSAStartup(uint16_t, WsaData& data) override {
         if (startResult != 0) {
@@ -189,16 +193,57 @@ private:
     HostEnt entry;
 };
 
-// A form on the three fakes, its program folder a new empty one.
+// Settings files in memory, read by the real rules; a save fails with
+// `failure` when it is set.
+class FakeSettings final : public SettingsStore {
+public:
+    QString readPath() const override { return path; }
+    QString writePath() const override { return path; }
+    uint32_t GetPrivateProfileStringA(const char* section, const char* key,
+                                      const char* defaultValue, char* buffer, uint32_t size,
+                                      const char* file) override {
+        const auto it = files.find(QString::fromUtf8(file));
+        const std::string content = it == files.end() ? std::string() : it->toStdString();
+        const auto value =
+            it == files.end() ? std::nullopt : findProfileValue(content, section, key);
+        const std::string chosen(value ? *value : defaultValue);
+        const size_t count = std::min<size_t>(chosen.size(), size - 1);
+        std::copy_n(chosen.begin(), count, buffer);
+        buffer[count] = '\0';
+        return uint32_t(count);
+    }
+    QString replace(const QString& file, QByteArrayView content) override {
+        if (failure.isEmpty()) {
+            files[file] = content.toByteArray();
+        }
+        return failure;
+    }
+
+    QString path = QStringLiteral("/config/Settings.inf");
+    QMap<QString, QByteArray> files;
+    QString failure;
+};
+
+// What a control was asked to show, in order: its texts, "focus", and
+// selections as "start+length".
+struct RecordedBox final : TextBoxView {
+    void showText(const QString& text) override { seen.append(text); }
+    void showAppended(QStringView) override {}
+    void showSelection(const QString&, qsizetype start, qsizetype length) override {
+        seen.append(QStringLiteral("%1+%2").arg(start).arg(length));
+    }
+    void takeFocus() override { seen.append(QStringLiteral("focus")); }
+    QStringList seen;
+};
+
+// A form on the fakes.
 struct FakeForm {
-    QTemporaryDir folder;
     ScriptedWindowSystem ui;
     ScriptedIcmp icmp;
     FakeSocketLibrary winsock;
-    LinuxSettingsStore settings{folder.path(), {}, {}};
+    FakeSettings settings;
     FrmPing form{{ui, icmp, winsock, settings}};
 
-    QString settingsPath() const { return folder.filePath(QStringLiteral("Settings.inf")); }
     const QString& text() const { return form.txtStatus.text(); }
 };
 

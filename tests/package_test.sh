@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds the Debian package from the build tree, then checks its control
 # data, its file list, that it unpacks into a throw-away root with everything
-# in place, that its postinst never fails the install, and that lintian finds
-# no error and no warning in it. Without lintian the rest still runs and the
+# in place (the program answering --version and --help, a valid desktop entry
+# and AppStream data), that its postinst never fails the install, and that
+# lintian finds no error and no warning in it. Without lintian the rest still runs and the
 # test ends as skipped.
 # Usage: package_test.sh path/to/cpack path/to/build-tree
 set -eu
@@ -23,11 +24,14 @@ depends=$(dpkg-deb -f "$deb" Depends | tr -d ' ' | tr ',' '\n' | sed 's/(.*//')
 for p in libqt6widgets6 libqt6gui6 libcap2-bin fonts-wqy-microhei; do
     echo "$depends" | grep -qx "$p" || fail "Depends lacks $p: $depends"
 done
+dpkg-deb -f "$deb" Recommends | grep -qx qt6-translations-l10n ||
+    fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
 dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\* +postinst ' ||
     fail "no executable postinst: $(dpkg-deb -I "$deb")"
 
 files=$(dpkg-deb -c "$deb" | grep -v '^d' | awk '{ print $6 }' | sort)
-expected="./usr/bin/sondrel-ping
+expected="./etc/xdg/sondrel-ping/Settings.inf
+./usr/bin/sondrel-ping
 ./usr/libexec/sondrel-ping/sondrel-ping-icmp
 ./usr/share/applications/sondrel-ping.desktop
 ./usr/share/doc/sondrel-ping/changelog.gz
@@ -36,7 +40,8 @@ expected="./usr/bin/sondrel-ping
 ./usr/share/icons/hicolor/24x24/apps/sondrel-ping.png
 ./usr/share/icons/hicolor/32x32/apps/sondrel-ping.png
 ./usr/share/icons/hicolor/48x48/apps/sondrel-ping.png
-./usr/share/man/man1/sondrel-ping.1.gz"
+./usr/share/man/man1/sondrel-ping.1.gz
+./usr/share/metainfo/example.sondrel_ping.SondrelPing.metainfo.xml"
 [ "$files" = "$expected" ] || fail "the package holds: $files"
 
 root=$work/root
@@ -48,14 +53,34 @@ for size in 16 24 32 48; do
     file "$root/usr/share/icons/hicolor/${size}x$size/apps/sondrel-ping.png" |
         grep -q "PNG image data, $size x $size," || fail "no $size px icon"
 done
+# Answered in one line, without a display.
+for option in --version --help; do
+    said=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/sondrel-ping" \
+        $option) || fail "$option ended with $?"
+    [ "$(echo "$said" | wc -l)" = 1 ] || fail "$option said: $said"
+done
+[ "$said" != "${said#Usage: sondrel-ping }" ] || fail "--help said: $said"
+[ "$(env -u DISPLAY "$root/usr/bin/sondrel-ping" --version)" = \
+    "sondrel-ping $(dpkg-deb -f "$deb" Version)" ] || fail "--version is not the package's"
+
 entry=$root/usr/share/applications/sondrel-ping.desktop
 desktop-file-validate "$entry" || fail "desktop-file-validate"
+# The software centres' data with its desktop entry and icon, strictly; only
+# the project's domain is under .example, which AppStream does not know.
+appstreamcli validate-tree --no-net --strict --override=cid-maybe-not-rdns=pedantic "$root" \
+    >"$work/appstream.log" 2>&1 || fail "appstreamcli: $(cat "$work/appstream.log")"
 grep -qx 'Exec=sondrel-ping' "$entry" && grep -qx 'Icon=sondrel-ping' "$entry" ||
     fail "the entry does not start the program with its icon"
 
+# A new user's first window is ready to ping; the administrator's edits survive upgrades.
+grep -qx 'hostname=127.0.0.1' "$root/etc/xdg/sondrel-ping/Settings.inf" ||
+    fail "no host in the defaults for new users"
+dpkg-deb -e "$deb" "$work/control"
+[ "$(cat "$work/control/conffiles")" = /etc/xdg/sondrel-ping/Settings.inf ] ||
+    fail "conffiles: $(cat "$work/control/conffiles")"
+
 # The postinst with setcap missing, failing and working: always exit 0, and
 # a message exactly where the program is left without the capability.
-dpkg-deb -e "$deb" "$work/control"
 for case in "missing 1" "fails 1" "works 0"; do
     set -- $case
     bin=$work/$1

@@ -22,10 +22,9 @@ namespace {
 using Answer = ScriptedIcmp::Answer;
 
 // The fake's replies arrive with TTL 64.
-QString replyLine(int rtt, const char* from = "127.0.0.1", int bytes = 32) {
-    return QStringLiteral(" Reply from %1: Bytes = %2 RTT = %3ms TTL = 64\r\n")
+QString replyLine(int rtt, const char* from = "127.0.0.1") {
+    return QStringLiteral(" Reply from %1: Bytes = 32 RTT = %2ms TTL = 64\r\n")
         .arg(QString::fromLatin1(from))
-        .arg(bytes)
         .arg(rtt);
 }
 
@@ -34,57 +33,195 @@ QString summary(int average) {
 }
 
 const QString kTimeout = QStringLiteral(" Request Timeout\r\n");
+const QString kOverflow = QStringLiteral("Error 6: Overflow: the number does not fit its variable");
 
-void expectIdle(const FakeForm& f) {
-    EXPECT_EQ(f.form.cmdPing.caption(), QStringLiteral("Ping"));
-    EXPECT_TRUE(f.form.cmdClose.enabled());
-    EXPECT_EQ(f.winsock.starts, 0);
+Answer reply(int rtt) {
+    return {1, 0, rtt};
 }
 
-TEST(Run, shouldOnlyAskForAHostWhenTheHostIsEmpty) {
-    FakeForm f;
-    f.form.txtStatus.setText(QStringLiteral("earlier"));
-    f.form.Host.setText(QString());
-    f.form.cmdPing_Click();
-    ASSERT_EQ(f.ui.boxes.size(), 1u);
-    EXPECT_EQ(f.ui.boxes[0].prompt, QStringLiteral(u"请输入ip地址或域名。"));
-    EXPECT_EQ(f.ui.boxes[0].style, MsgBox::OkOnly | MsgBox::Information);
-    EXPECT_EQ(f.ui.boxes[0].title, QStringLiteral("Sondrel Ping"));
-    EXPECT_EQ(f.form.cmdPing.caption(), QStringLiteral(u"开始"));
-    EXPECT_EQ(f.text(), QStringLiteral("earlier"));
-    EXPECT_TRUE(f.icmp.sent.empty());
-}
-
-TEST(Run, shouldWriteOneLinePerEchoAndTheRoundedAverage) {
+// Whole runs: the results box, the echoes sent, the boxes shown (each
+// answered by the next of `answers`), and the window idle at the end with
+// every start of the library and every handle given back.
+TEST(Run, shouldWriteWhatEachEchoGotThenTheRoundedAverage) {
     const struct {
         const char* name;
-        std::deque<Answer> answers;
+        const char* count;
+        std::deque<Answer> echoes;
+        std::function<void(PingRun&)> before;
         QString text;
-    } cases[] = {
-        {"every echo timed out", {{0}, {0}, {0}, {0}}, kTimeout.repeated(4) + summary(0)},
+        size_t sent;
+        QStringList boxes;  // the start of each box's prompt
+    } rows[] = {
+        {"all time out", "4", {}, {}, kTimeout.repeated(4) + summary(0), 4, {}},
         {"10 and 11 give 10",
-         {Answer{1, 0, 10}, Answer{1, 0, 11}, {0}, {0}},
-         replyLine(10) + replyLine(11) + kTimeout.repeated(2) + summary(10)},
+         "4",
+         {reply(10), reply(11)},
+         {},
+         replyLine(10) + replyLine(11) + kTimeout.repeated(2) + summary(10),
+         4,
+         {}},
         {"11 and 12 give 12",
-         {Answer{1, 0, 11}, Answer{1, 0, 12}, {0}, {0}},
-         replyLine(11) + replyLine(12) + kTimeout.repeated(2) + summary(12)},
-        {"a failure status is appended without a line break and the next reply passed over",
-         {Answer{1, 11003, 0, {10, 0, 0, 1}}, Answer{1, 0, 5}, Answer{1, 0, 7}, Answer{1, 0, 9}},
+         "2",
+         {reply(11), reply(12)},
+         {},
+         replyLine(11) + replyLine(12) + summary(12),
+         2,
+         {}},
+        {"a failure's text without a line break; the reply after it passed over",
+         "4",
+         {{1, 11003, 0, {198, 18, 0, 1}}, reply(5), reply(7), reply(9)},
+         {},
          QStringLiteral("Destination Host Not Reachable") + replyLine(7) + replyLine(9) +
-             summary(5)},
-        {"a status without text is passed over, so across time-outs",
-         {Answer{1, 11013}, {0}, Answer{1, 0, 8}, {0}},
-         kTimeout.repeated(2) + summary(0)},
+             summary(5),
+         4,
+         {}},
+        {"a status without text passed over, so across time-outs",
+         "4",
+         {{1, 11013}, {0}, reply(8), {1, 11022}},
+         {},
+         kTimeout + QStringLiteral("Unload") + summary(0),
+         4,
+         {}},
+        {"a second run counts afresh",
+         "1",
+         {reply(9)},
+         [](PingRun& r) {
+             r.start(QStringLiteral("2"), {reply(10), reply(20)});
+         },
+         replyLine(9) + summary(9),
+         1,
+         {}},
+        {"a stop request at the second echo",
+         "4",
+         {reply(1), reply(2), reply(3)},
+         [](PingRun& r) {
+             r.ui.atYield[3] = [&r] {
+                 r.form.cmdPing_Click();
+                 EXPECT_EQ(std::tuple(r.form.cmdPing.caption(), r.form.cmdClose.enabled()),
+                           std::tuple(QStringLiteral("Ping"), true));
+             };
+         },
+         replyLine(1) + replyLine(2),
+         2,
+         {}},
+        {"what an earlier run left pending discarded",
+         "1",
+         {},
+         [](PingRun& r) { r.form.StopFlag = -1, r.form.NetErrorFlag = 1; },
+         kTimeout + summary(0),
+         1,
+         {}},
+        {"no ICMP: why, once, then the summary",
+         "4",
+         {},
+         [](PingRun& r) { r.icmp.createFails = true; },
+         QStringLiteral("ICMP is not permitted.\r\n") + summary(0),
+         0,
+         {}},
+        {"the count past 32767, Ignore each report",
+         "32770",
+         std::deque(32770, reply(1)),
+         [](PingRun& r) { r.ui.answers.assign(3, MsgBox::Ignore); },
+         replyLine(1).repeated(32770) + summary(1),
+         32770,
+         {kOverflow, kOverflow, kOverflow}},
+        {"the count past 32767, Abort: a stop request",
+         "1e9",
+         std::deque(32770, reply(1)),
+         [](PingRun& r) { r.ui.answers = {MsgBox::Abort}; },
+         replyLine(1).repeated(32767),
+         32768,
+         {kOverflow}},
+        {"a size past 32767, Abort",
+         "1e9",
+         {},
+         [](PingRun& r) {
+             r.form.lblPacketSize.setText(QStringLiteral("32768"));
+             r.ui.answers = {MsgBox::Abort};
+         },
+         {},
+         0,
+         {kOverflow}},
+        {"the total past 2^31: Retry asks again, Abort stops",
+         "2",
+         {reply(1), reply(2)},
+         [](PingRun& r) {
+             r.ui.answers = {MsgBox::Retry, MsgBox::Abort};
+             r.ui.atYield[1] = [&r] { r.form.TotalRtt = 2147483647; };
+         },
+         {},
+         1,
+         {kOverflow, kOverflow}},
+        {"an IPv6 host: its short text, the hop limit as TTL",
+         "3",
+         {reply(10), {1, 11003}, reply(5)},
+         [](PingRun& r) { r.form.Host.setText(QStringLiteral("v6.example")); },
+         replyLine(10, "2001:db8::1") + QStringLiteral("Destination Host Not Reachable") +
+             summary(5),
+         3,
+         {}},
+        {"an IPv4 host after an IPv6 one",
+         "1",
+         {reply(7)},
+         [](PingRun& r) {
+             r.form.Host.setText(QStringLiteral("v6.example"));
+             r.start(QStringLiteral("1"));
+             r.form.Host.setText(QStringLiteral("127.0.0.1"));
+         },
+         replyLine(7) + summary(7),
+         1,
+         {}},
+        {"the total past 2^31: Ignore writes the line without the sum",
+         "2",
+         {reply(1), reply(2)},
+         [](PingRun& r) {
+             r.ui.answers = {MsgBox::Ignore};
+             r.ui.atYield[1] = [&r] { r.form.TotalRtt = 2147483647; };
+             r.ui.atYield[3] = [&r] { r.form.TotalRtt = 0; };
+         },
+         replyLine(1) + replyLine(2) + summary(1),
+         2,
+         {kOverflow}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         PingRun r;
-        r.start(QStringLiteral("4"), c.answers);
-        EXPECT_EQ(r.text(), c.text);
+        if (row.before) {
+            row.before(r);
+        }
+        r.ui.atYield[70000] = [&r] { r.form.cmdPing_Click(); };  // bounds a run not stopped
+        const size_t sentBefore = r.icmp.sent.size();
+        const auto aborts = std::count(r.ui.answers.begin(), r.ui.answers.end(), MsgBox::Abort);
+        r.start(QString::fromLatin1(row.count), row.echoes);
+        EXPECT_EQ(r.text(), row.text);
+        EXPECT_EQ(r.icmp.sent.size() - sentBefore, row.sent);
+        ASSERT_EQ(r.ui.boxes.size(), size_t(row.boxes.size()));
+        for (qsizetype i = 0; i < row.boxes.size(); ++i) {
+            EXPECT_TRUE(r.ui.boxes[i].prompt.startsWith(row.boxes[i])) << i;
+            EXPECT_EQ(r.ui.boxes[i].style, MsgBox::AbortRetryIgnore | MsgBox::Critical);
+        }
+        EXPECT_EQ(r.ui.pointerResets, aborts);
         EXPECT_EQ(r.form.txtStatus.selStart(), r.text().size());
-        expectIdle(r);
-        EXPECT_EQ(r.icmp.closed, std::vector<IcmpHelper::Handle>{7});
+        EXPECT_EQ(std::tuple(r.form.cmdPing.caption(), r.form.cmdClose.enabled(), r.winsock.starts,
+                             r.icmp.opened - int(r.icmp.closed.size())),
+                  std::tuple(QStringLiteral("Ping"), true, 0, 0));
     }
+}
+
+TEST(Run, shouldOnlyAskForAHostWhenTheHostIsEmptyAndKeepTheCountsWhenItDoesNotResolve) {
+    PingRun r;
+    r.start(QStringLiteral("2"), {reply(10), reply(20)});
+    r.form.Host.setText(QString());
+    r.start(QStringLiteral("2"));
+    ASSERT_EQ(r.ui.boxes.size(), 1u);
+    EXPECT_EQ(std::tuple(r.ui.boxes[0].prompt, r.ui.boxes[0].style, r.ui.boxes[0].title),
+              std::tuple(QStringLiteral(u"请输入ip地址或域名。"),
+                         MsgBox::OkOnly | MsgBox::Information, QStringLiteral("Sondrel Ping")));
+    EXPECT_TRUE(r.text().endsWith(summary(15)));
+    r.form.Host.setText(QStringLiteral("nowhere.invalid"));
+    r.start(QStringLiteral("2"));
+    EXPECT_EQ(r.text(), QStringLiteral("Unable To Resolve Host"));
+    EXPECT_EQ(std::tuple(r.form.ReplyCount, r.form.TotalRtt, r.icmp.opened), std::tuple(2, 15, 1));
 }
 
 TEST(Run, shouldSendEachEchoAsDesigned) {
@@ -102,252 +239,90 @@ TEST(Run, shouldSendEachEchoAsDesigned) {
     EXPECT_EQ(r.winsock.lookups, (std::vector<std::string>{"a.example", "a.example"}));
 }
 
-// Lines as for IPv4, the IPv6 address's short text and the hop limit as TTL;
-// an IPv4 host after it is pinged over IPv4.
-TEST(Run, shouldPingAnIpv6HostAsAnIpv4One) {
+// A start clicked after a stop request waits until the stopped run returned:
+// never two handles open. A window closed after a stop request is left
+// alone by the run, which sends no more and writes nothing.
+TEST(Run, shouldNeverNestARunNorTouchAClosedWindow) {
     PingRun r;
-    r.winsock.names6["v6.example"] = {0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    r.form.Host.setText(QStringLiteral("v6.example"));
-    r.start(QStringLiteral("3"), {Answer{1, 0, 10}, Answer{1, 11003}, Answer{1, 0, 5}});
-    EXPECT_EQ(r.text(), replyLine(10, "2001:db8::1") +
-                            QStringLiteral("Destination Host Not Reachable") + summary(5));
-    r.form.Host.setText(QStringLiteral("127.0.0.1"));
-    r.start(QStringLiteral("1"), {Answer{1, 0, 7}});
-    EXPECT_EQ(r.text(), replyLine(7) + summary(7));
-    EXPECT_EQ(r.icmp.sent.back().destination, 0x0100007Fu);
-}
-
-TEST(Run, shouldEndWithoutSummaryAtTheTurnAfterAStopRequest) {
-    PingRun r;
-    // The second echo's first yield serves a click on the button.
-    r.ui.atYield[3] = [&] {
-        r.form.cmdPing_Click();
-        EXPECT_EQ(r.form.cmdPing.caption(), QStringLiteral("Ping"));
-        EXPECT_TRUE(r.form.cmdClose.enabled());
-    };
-    r.start(QStringLiteral("4"), {Answer{1, 0, 1}, Answer{1, 0, 2}, Answer{1, 0, 3}});
-    EXPECT_EQ(r.icmp.sent.size(), 2u);
-    EXPECT_EQ(r.text(), replyLine(1) + replyLine(2));
-    expectIdle(r);
-    EXPECT_EQ(r.icmp.closed.size(), 1u);
-}
-
-TEST(Run, shouldKeepTheCountersWhenTheHostDoesNotResolve) {
-    PingRun r;
-    r.start(QStringLiteral("2"), {Answer{1, 0, 10}, Answer{1, 0, 20}});
-    r.form.Host.setText(QStringLiteral("nowhere.invalid"));
-    r.start(QStringLiteral("2"));
-    EXPECT_EQ(r.text(), QStringLiteral("Unable To Resolve Host"));
-    EXPECT_EQ(r.form.ReplyCount, 2);
-    EXPECT_EQ(r.form.TotalRtt, 15);
-    expectIdle(r);
-    EXPECT_EQ(r.icmp.opened, 1);
-}
-
-TEST(Run, shouldSayOnceThatIcmpIsNotPermittedAndEndWithTheSummary) {
-    PingRun r;
-    r.icmp.createFails = true;
-    r.start(QStringLiteral("4"));
-    EXPECT_TRUE(r.icmp.sent.empty());
-    EXPECT_TRUE(r.text().startsWith(QStringLiteral("ICMP is not permitted")));
-    EXPECT_EQ(r.text().count(QStringLiteral("\r\n")), 2);  // its own line, then the summary's
-    EXPECT_TRUE(r.text().endsWith(summary(0)));
-}
-
-// Nothing that an earlier run left pending is this run's.
-TEST(Run, shouldDiscardWhatAnEarlierRunLeftPending) {
-    PingRun r;
-    r.form.StopFlag = -1;
-    r.form.NetErrorFlag = 1;
-    r.start(QStringLiteral("4"));
-    EXPECT_EQ(r.icmp.sent.size(), 4u);
-    expectIdle(r);
-}
-
-TEST(Run, shouldStartAClickAfterAStopRequestOnlyOnceTheStoppedRunReturned) {
-    PingRun r;
-    // A run nested in another would hold a second echo handle open.
     int mostOpen = 0;
     r.icmp.whileBlocked = [&] {
-        mostOpen = std::max(mostOpen, r.icmp.opened - static_cast<int>(r.icmp.closed.size()));
+        mostOpen = std::max(mostOpen, r.icmp.opened - int(r.icmp.closed.size()));
     };
     r.ui.atYield[1] = [&] {
         r.form.cmdPing_Click();  // the stop request
         r.form.cmdPing_Click();  // a start: waits for the first run
     };
     r.start(QStringLiteral("4"));
-    EXPECT_EQ(mostOpen, 1);
-    EXPECT_EQ(r.icmp.sent.size(), 1u + 4u);
-    EXPECT_EQ(r.icmp.closed.size(), 2u);
-    EXPECT_TRUE(r.text().endsWith(summary(0)));
-    expectIdle(r);
-}
-
-TEST(Run, shouldTouchNoControlOnceTheWindowClosedAfterAStopRequest) {
+    EXPECT_EQ(std::tuple(mostOpen, r.icmp.sent.size(), r.icmp.closed.size()),
+              std::tuple(1, 5u, 2u));
     for (int yield : {1, 2}) {  // before the send, before the reply line
-        SCOPED_TRACE(yield);
-        PingRun r;
-        QString textAtClose;
-        r.ui.atYield[yield] = [&] {
-            r.form.cmdPing_Click();
-            r.form.cmdClose_Click();
-            textAtClose = r.text();
+        PingRun c;
+        QString atClose;
+        c.ui.atYield[yield] = [&] {
+            c.form.cmdPing_Click();
+            c.form.cmdClose_Click();
+            atClose = c.text();
         };
-        r.start(QStringLiteral("4"), {Answer{1, 0, 1}});
-        EXPECT_TRUE(r.form.closed());
-        EXPECT_EQ(r.text(), textAtClose);
-        EXPECT_EQ(r.icmp.sent.size(), yield == 1 ? 0u : 1u);
-        EXPECT_EQ(r.icmp.closed.size(), 1u);
-        expectIdle(r);
+        c.start(QStringLiteral("4"), {reply(1)});
+        EXPECT_TRUE(c.form.closed());
+        EXPECT_EQ(c.text(), atClose);
+        EXPECT_EQ(std::tuple(c.icmp.sent.size(), c.icmp.closed.size(), c.form.StopFlag),
+                  std::tuple(yield == 1 ? 0u : 1u, 1u, int16_t(-1)));
     }
 }
 
 // Enter clicks the button whatever the modifiers, then yields once more;
-// during a run that click is the stop request.
-TEST(HostKeyDown, shouldClickTheButtonForEnterOnly) {
+// during a run that click is the stop request. The close button raises the
+// stop request for good, whether the window closes or not.
+TEST(Input, shouldClickForEnterOnlyAndCloseWithTheStopRequestRaised) {
     PingRun r;
     int16_t key = 65;
     r.form.Host_KeyDown(key, 0);
     EXPECT_EQ(r.ui.yields, 0);
-    key = 13;
+    key = KeyCode::Return;
     r.ui.atYield[2] = [&] { r.form.Host_KeyDown(key, 7); };
     r.form.Host_KeyDown(key, 2);
-    EXPECT_EQ(key, 13);
-    EXPECT_EQ(r.icmp.sent.size(), 2u);
-    EXPECT_EQ(r.ui.yields, 4);
-    expectIdle(r);
+    EXPECT_EQ(std::tuple(key, r.icmp.sent.size(), r.ui.yields), std::tuple(int16_t(13), 2u, 4));
+    r.ui.atYield[5] = [&] { r.form.cmdPing.setCaption(QStringLiteral("Stop")); };
+    r.form.cmdClose_Click();
+    EXPECT_EQ(std::tuple(r.form.StopFlag, r.form.closed(), r.ui.yields),
+              std::tuple(int16_t(-1), false, 6));
 }
 
 TEST(LostFocus, shouldRemoveEveryBlankAndWriteTheTextBack) {
     const struct {
         const char16_t* text;
         const char16_t* left;
-    } cases[] = {{u"1 0", u"10"},          {u"   ", u""},    {u" a b ", u"ab"},
-                 {u"\u3000x\u3000", u"x"}, {u"\tx", u"\tx"}, {u"", u""}};
+    } cases[] = {{u"1 0", u"10"},
+                 {u"   ", u""},
+                 {u" a b ", u"ab"},
+                 {u"\u3000x\u3000", u"x"},
+                 {u"\tx", u"\tx"}};
     for (const auto& c : cases) {
         FakeForm f;
-        for (auto [box, handler] :
-             {std::pair{&f.form.Host, &FrmPing::Host_LostFocus},
-              std::pair{&f.form.lblPingTimes, &FrmPing::lblPingTimes_LostFocus},
-              std::pair{&f.form.lblPacketSize, &FrmPing::lblPacketSize_LostFocus}}) {
-            box->setText(QString::fromUtf16(c.text));
-            (f.form.*handler)();
-            EXPECT_EQ(box->text(), QString::fromUtf16(c.left));
+        for (const FormControl& control : kFormControls) {
+            if (control.box != nullptr && control.box != &FrmPing::txtStatus) {
+                (f.form.*control.box).setText(QString::fromUtf16(c.text));
+                control.handler(f.form);
+                EXPECT_EQ((f.form.*control.box).text(), QString::fromUtf16(c.left));
+            }
         }
     }
 }
 
-TEST(GetRCode, shouldWriteTheTextOfEveryStatusOfTheTable) {
-    const struct {
-        int32_t status;
-        const char* text;
-    } cases[] = {{11001, "Buffer too Small"},
-                 {11002, "Destination Unreahable"},
-                 {11003, "Destination Host Not Reachable"},
-                 {11004, "Destination Protocol Not Reachable"},
-                 {11005, "Destination Port Not Reachable"},
-                 {11006, "No Resources Available"},
-                 {11007, "Bad Option"},
-                 {11008, "Hardware Error"},
-                 {11009, "Packet too Big"},
-                 {11010, "Requested Timed Out"},
-                 {11011, "Bad Request"},
-                 {11012, "Bad Route"},
-                 {11013, ""},
-                 {11014, "TTL Exprd Reassemb"},
-                 {11015, "Parameter Problem"},
-                 {11016, "Source Quench"},
-                 {11017, "Option too Big"},
-                 {11018, "Bad Destination"},
-                 {11019, "Address Deleted"},
-                 {11020, "Spec MTU Change"},
-                 {11021, "MTU Change"},
-                 {11022, "Unload"},
-                 {11023, ""},
-                 {11049, ""},
-                 {11050, "General Failure"},
-                 {-1, ""}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.status);
-        FakeForm f;
-        f.form.txtStatus.setText(QStringLiteral("x"));
-        f.form.EchoReply.Status = c.status;
-        f.form.EchoReply.RoundTripTime = 15;
-        f.form.GetRCode();
-        EXPECT_EQ(f.text(), QStringLiteral("x") + QString::fromLatin1(c.text));
-        EXPECT_EQ(f.form.StatusShown, 1);
-        EXPECT_EQ(f.form.TotalRtt, 0);
-        EXPECT_EQ(f.form.txtStatus.selStart(), f.text().size());
+// A condition whose test fails and is passed over counts as true.
+TEST(Procedure, shouldEnterTheFirstBranchWhenAFailingTestIsPassedOver) {
+    ScriptedWindowSystem ui;
+    ui.answers = {MsgBox::Ignore};
+    for (Procedure procedure : {Procedure::skip(), Procedure::report(ui, u"in Test", [] {})}) {
+        bool first = false;
+        procedure.run([&](Procedure& s) {
+            first = s.test([]() -> bool { raise(FailureKind::TypeMismatch); });
+        });
+        EXPECT_TRUE(first);
     }
-}
-
-// Abort leaves GetRCode without its line and, during a run, takes the run's
-// stop request; Retry asks again; Ignore goes on without the sum.
-TEST(GetRCode, shouldOfferAbortRetryAndIgnoreWhenTheTotalOverflows) {
-    const struct {
-        std::deque<int> answers;
-        QString text;
-    } cases[] = {
-        {{MsgBox::Abort}, QString()},
-        {{MsgBox::Retry, MsgBox::Retry, MsgBox::Abort}, QString()},
-        {{MsgBox::Ignore}, replyLine(1) + replyLine(2) + summary(1)},
-        {{MsgBox::Ok}, replyLine(2) + summary(1)},  // leaves, the pointer kept, the run goes on
-    };
-    for (const auto& c : cases) {
-        PingRun r;
-        r.ui.answers = c.answers;
-        r.ui.atYield[1] = [&] { r.form.TotalRtt = 2147483647; };
-        r.ui.atYield[3] = [&] {
-            EXPECT_EQ(r.form.TotalRtt, 2147483647);
-            r.form.TotalRtt = 0;
-        };
-        r.start(QStringLiteral("2"), {Answer{1, 0, 1}, Answer{1, 0, 2}});
-        EXPECT_EQ(r.text(), c.text);
-        ASSERT_EQ(r.ui.boxes.size(), c.answers.size());
-        EXPECT_EQ(r.ui.boxes[0].prompt,
-                  QStringLiteral("Error 6: Overflow: the number does not fit its variable\r\n"
-                                 "in GetRCode\r\nThe error occured at line: 0"));
-        EXPECT_EQ(r.ui.boxes[0].style, MsgBox::AbortRetryIgnore | MsgBox::Critical);
-        EXPECT_EQ(r.ui.boxes[0].title, QStringLiteral("Error"));
-        EXPECT_EQ(r.ui.pointerResets, c.answers.back() == MsgBox::Abort ? 1 : 0);
-        expectIdle(r);
-    }
-}
-
-// A report that comes at every echo: Ignore goes on to the summary, Abort
-// ends the run as a stop request does. A click at the 70000th yield bounds
-// a run that Abort did not stop.
-TEST(vbIcmpSendEcho, shouldEndTheRunAtAbortWhenEveryEchoReports) {
-    const struct {
-        const char* name;
-        const char* count;
-        const char* size;
-        int answer;
-        size_t sent;
-        size_t boxes;
-    } cases[] = {
-        {"the count past 32767, Ignore", "32770", "32", MsgBox::Ignore, 32770, 3},
-        {"the count past 32767, Abort", "1e9", "32", MsgBox::Abort, 32768, 1},
-        {"a size past 32767, Abort", "1e9", "32768", MsgBox::Abort, 0, 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        PingRun r;
-        r.form.lblPacketSize.setText(QString::fromLatin1(c.size));
-        r.ui.answers.assign(c.boxes, c.answer);
-        r.ui.atYield[70000] = [&] { r.form.cmdPing_Click(); };
-        r.start(QString::fromLatin1(c.count), std::deque<Answer>(32770, ScriptedIcmp::reply(1)));
-        EXPECT_EQ(r.icmp.sent.size(), c.sent);
-        ASSERT_EQ(r.ui.boxes.size(), c.boxes);
-        for (const auto& box : r.ui.boxes) {
-            EXPECT_TRUE(box.prompt.startsWith(QStringLiteral("Error 6: ")));
-            EXPECT_TRUE(box.prompt.contains(QStringLiteral("\r\nin vbIcmpSendEcho\r\n")));
-        }
-        EXPECT_EQ(static_cast<size_t>(r.form.ReplyCount), std::min<size_t>(c.sent, 32767));
-        EXPECT_EQ(r.text().endsWith(summary(1)), c.answer == MsgBox::Ignore);
-        expectIdle(r);
-        EXPECT_EQ(r.icmp.closed.size(), 1u);
-    }
+    EXPECT_EQ(procedureErrorText(u"in X", {-5, {}, 0}),
+              QStringLiteral("Error -5: \r\nin X\r\nThe error occured at line: 0"));
 }
 
 // Where a button box puts each role is the style's choice.
@@ -364,9 +339,8 @@ private:
     int layout_;
 };
 
-// The real box, seen and answered through its widgets once it is up: Abort,
-// Retry, Ignore in every style's button layout, Abort the default, and
-// neither Esc nor the close request answers it.
+// The real box: Abort, Retry, Ignore in every style's button layout, Abort
+// the default, and neither Esc nor the close request answers it.
 TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAnswers) {
     ButtonLayoutStyle styles[] = {ButtonLayoutStyle(QDialogButtonBox::WinLayout),
                                   ButtonLayoutStyle(QDialogButtonBox::MacLayout),
@@ -377,6 +351,8 @@ TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAn
         QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             ASSERT_NE(box, nullptr);
+            EXPECT_EQ(std::tuple(box->windowTitle(), box->icon(), box->text()),
+                      std::tuple(QStringLiteral("Error"), QMessageBox::Critical, kOverflow));
             auto* buttons = box->findChild<QDialogButtonBox*>();
             QList<QPushButton*> shown;
             for (ButtonLayoutStyle& style : styles) {
@@ -402,24 +378,10 @@ TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAn
             EXPECT_TRUE(box->isVisible());
             shown[answer - MsgBox::Abort]->click();
         });
-        QtWindowSystem ws;
         EXPECT_EQ(
-            ws.messageBox(QStringLiteral("Error 6: ..."),
-                          MsgBox::AbortRetryIgnore | MsgBox::Critical, QStringLiteral("Error")),
+            QtWindowSystem().messageBox(kOverflow, MsgBox::AbortRetryIgnore | MsgBox::Critical,
+                                        QStringLiteral("Error")),
             answer);
-    }
-}
-
-// A condition whose test fails and is passed over counts as true.
-TEST(Procedure, shouldEnterTheFirstBranchWhenAFailingTestIsPassedOver) {
-    ScriptedWindowSystem ui;
-    ui.answers = {MsgBox::Ignore};
-    for (Procedure procedure : {Procedure::skip(), Procedure::report(ui, u"in Test", [] {})}) {
-        bool first = false;
-        procedure.run([&](Procedure& s) {
-            first = s.test([]() -> bool { raise(FailureKind::TypeMismatch); });
-        });
-        EXPECT_TRUE(first);
     }
 }
 

@@ -1,15 +1,25 @@
 #include "gui/window.h"
+#include "app/toolkit_language.h"
 #include "fakes.h"
 #include "gui/ico_icon.h"
+#include "gui/qt_window_system.h"
+#include "gui/results_view.h"
 
+#include <QAccessible>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace {
 
@@ -17,157 +27,253 @@ namespace {
 struct Window : FakeForm {
     FormWindow window{form};
     Window() {
+        form.Host.setText(QStringLiteral("127.0.0.1"));
         window.show();
         QApplication::setActiveWindow(&window);
         QCoreApplication::processEvents();
     }
     QWidget* control(const char* name) { return window.control(name); }
-    QPlainTextEdit* status() { return qobject_cast<QPlainTextEdit*>(control("txtStatus")); }
+    ResultsView* status() { return dynamic_cast<ResultsView*>(control("txtStatus")); }
 };
 
-TEST(Window, shouldShowEveryControlAtItsPlaceWithItsCaption) {
+QString spoken(QWidget* widget) {
+    return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+}
+
+// Each control where the layout table puts it (a label may be larger, for
+// its font), with its caption; a box named by its label without the colon.
+TEST(Window, shouldShowEveryControlOfTheLayoutWhereItBelongsWhateverTheWindowsSize) {
     Window w;
     EXPECT_EQ(w.window.windowTitle(), QStringLiteral("Sondrel For Tamor  Ver 1.1 beta"));
-    EXPECT_EQ(w.window.size(), QSize(416, 248));
-    const struct {
-        const char* name;
-        const char* container;
-        const char16_t* caption;
-        QRect pixels;
-    } expected[] = {
-        {"Frame1", "", u"", {8, 0, 401, 97}},
-        {"ComdSave", "Frame1", u" 保存设置", {184, 56, 65, 25}},
-        {"cmdClose", "Frame1", u"关闭", {104, 56, 65, 25}},
-        {"Host", "Frame1", u"www.example.com", {16, 30, 233, 19}},
-        {"cmdPing", "Frame1", u"开始", {16, 56, 65, 25}},
-        {"lblPingTimes", "Frame1", u"4", {304, 32, 89, 18}},
-        {"lblPacketSize", "Frame1", u"32", {304, 64, 89, 18}},
-        {"lblPacket", "Frame1", u"包大小:", {256, 64, 42, 12}},
-        {"lblPings", "Frame1", u"次数:", {256, 32, 30, 12}},
-        {"lblIpHost", "Frame1", u"请输入IP地址或网址:", {16, 12, 114, 12}},
-        {"txtStatus", "", u"", {8, 96, 401, 145}},
-    };
-    for (const auto& e : expected) {
-        SCOPED_TRACE(e.name);
-        QWidget* widget = w.control(e.name);
-        EXPECT_EQ(widget->parentWidget(), *e.container ? w.control(e.container) : &w.window);
-        EXPECT_TRUE(widget->isVisible());
-        EXPECT_TRUE(widget->isEnabled());
-        EXPECT_EQ(widget->pos(), e.pixels.topLeft());
-        const QString caption = QString::fromUtf16(e.caption);
-        if (auto* label = qobject_cast<QLabel*>(widget)) {
-            EXPECT_EQ(label->text(), caption);
-            // Never smaller than designed; taller where the font needs it.
-            EXPECT_GE(widget->width(),
-                      std::max(e.pixels.width(), label->fontMetrics().horizontalAdvance(caption)));
-            EXPECT_GE(widget->height(), std::max(e.pixels.height(), label->fontMetrics().height()));
-        } else {
-            EXPECT_EQ(widget->size(), e.pixels.size());
-        }
-        if (auto* button = qobject_cast<QPushButton*>(widget)) {
-            EXPECT_EQ(button->text(), caption);
-        } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-            EXPECT_EQ(edit->text(), caption);
-        }
-    }
-    // Read-only, yet its text may be selected and copied.
-    auto* status = w.status();
-    EXPECT_TRUE(status->isReadOnly());
-    EXPECT_TRUE(status->textInteractionFlags() & Qt::TextSelectableByMouse);
-    EXPECT_TRUE(status->textInteractionFlags() & Qt::TextSelectableByKeyboard);
-    EXPECT_EQ(status->lineWrapMode(), QPlainTextEdit::NoWrap);
-    EXPECT_EQ(status->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(status->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    // Nothing moves when the window is resized.
+    EXPECT_EQ(w.window.geometry(), QRect(471, 259, 416, 248));
+    // Fixed in size, so nothing to maximize.
+    EXPECT_EQ(w.window.windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     w.window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     w.window.resize(800, 600);
     QCoreApplication::processEvents();
-    EXPECT_EQ(status->geometry(), QRect(8, 96, 401, 145));
-}
-
-TEST(Window, shouldTabThroughTheControlsByTabIndex) {
-    Window w;
+    for (const ControlLayout& c : kControls) {
+        SCOPED_TRACE(c.name);
+        QWidget* widget = w.control(c.name);
+        const QRect designed(c.left / 15, c.top / 15, c.width / 15, c.height / 15);
+        const QString caption = QString::fromUtf16(c.caption);
+        EXPECT_EQ(widget->parentWidget(), *c.container ? w.control(c.container) : &w.window);
+        EXPECT_TRUE(widget->isVisible() && widget->isEnabled());
+        EXPECT_EQ(widget->pos(), designed.topLeft());
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            EXPECT_EQ(label->text(), caption);
+            EXPECT_GE(widget->width(),
+                      std::max(designed.width(), label->fontMetrics().horizontalAdvance(caption)));
+            EXPECT_GE(widget->height(), std::max(designed.height(), label->fontMetrics().height()));
+        } else {
+            EXPECT_EQ(widget->size(), designed.size());
+        }
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            EXPECT_EQ(std::pair(button->text(), spoken(button)), std::pair(caption, caption));
+        }
+    }
+    const auto edit = [&](const char* name) { return static_cast<QLineEdit*>(w.control(name)); };
+    EXPECT_EQ(std::tuple(edit("lblPingTimes")->text(), edit("lblPacketSize")->text()),
+              std::tuple(QStringLiteral("4"), QStringLiteral("32")));
+    EXPECT_EQ(QStringList({spoken(edit("Host")), spoken(edit("lblPingTimes")),
+                           spoken(edit("lblPacketSize"))}),
+              QStringList({QStringLiteral(u"请输入IP地址或网址"), QStringLiteral(u"次数"),
+                           QStringLiteral(u"包大小")}));
+    EXPECT_EQ(w.status()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(w.status()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    // Tab walks the controls that take the focus by their tab index, round.
     const std::vector<const char*> order = {
         "txtStatus", "Host", "lblPingTimes", "lblPacketSize", "cmdPing", "cmdClose", "ComdSave"};
-    // What Tab moves to: the next widget in the chain that takes focus by Tab.
-    const auto next = [](QWidget* widget) {
-        do {
-            widget = widget->nextInFocusChain();
-        } while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisible());
-        return widget;
-    };
     for (size_t i = 0; i < order.size(); ++i) {
-        EXPECT_EQ(next(w.control(order[i])), w.control(order[(i + 1) % order.size()])) << order[i];
-    }
-    for (const char* name : {"Frame1", "lblPacket", "lblPings", "lblIpHost"}) {
-        EXPECT_EQ(w.control(name)->focusPolicy(), Qt::NoFocus) << name;
+        QWidget* next = w.control(order[i]);
+        do {
+            next = next->nextInFocusChain();
+        } while (!(next->focusPolicy() & Qt::TabFocus) || !next->isVisible());
+        EXPECT_EQ(next, w.control(order[(i + 1) % order.size()])) << order[i];
     }
 }
 
-TEST(Window, shouldShowLinesWhileTheTextKeepsItsCrLf) {
+// The box shows its text's lines at once; its caret follows the lines of a
+// frame a frame later, or at once when the thread is about to wait.
+TEST(Window, shouldFollowTheResultsToTheirLastLineAtTheDisplaysRate) {
     Window w;
+    ResultsView* box = w.status();
     w.form.txtStatus.setText(QStringLiteral("a\r\nb"));
     w.form.txtStatus.append(QStringLiteral("c\r\n"));
     w.form.txtStatus.append(QStringLiteral(" d"));
     w.form.txtStatus.setSelStart(w.text().size());
-    EXPECT_EQ(w.text(), QStringLiteral("a\r\nbc\r\n d"));
-    // Lines appended within one frame are shown together, a frame later.
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return w.status()->toPlainText() == QStringLiteral("a\nbc\n d"); }));
-    EXPECT_EQ(w.status()->textCursor().position(), w.status()->toPlainText().size());
+    EXPECT_EQ(std::pair(box->shownText(), box->caretPosition()),
+              std::pair(QStringLiteral("a\nbc\n d"), qsizetype{0}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return box->caretPosition() == 7; }));
     w.form.txtStatus.setSelStart(4);  // after "a\r\nb"
-    EXPECT_EQ(w.status()->textCursor().position(), 3);
-    // Unless the run is about to wait: then at once.
+    EXPECT_EQ(box->caretPosition(), 3);
     w.form.txtStatus.append(QStringLiteral("\r\ne"));
-    w.window.showPendingResults();
-    EXPECT_EQ(w.status()->toPlainText(), QStringLiteral("a\nbc\n d\ne"));
-}
-
-TEST(Window, shouldShowTheLastLineOnceARunHasEnded) {
-    Window w;
-    w.form.Host.setText(QStringLiteral("127.0.0.1"));
+    w.form.txtStatus.setSelStart(w.text().size());
+    w.window.paintWhileWaiting();
+    EXPECT_EQ(box->caretPosition(), 9);
+    // After a long run, its last line in view.
     w.form.lblPingTimes.setText(QStringLiteral("200"));
     w.icmp.answers.assign(200, ScriptedIcmp::reply(1));
     w.form.cmdPing_Click();
-    QString shown = w.text();
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return w.status()->toPlainText() == shown; }));
-    EXPECT_EQ(w.status()->textCursor().position(), shown.size());
-    EXPECT_EQ(w.status()->verticalScrollBar()->value(), w.status()->verticalScrollBar()->maximum());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return box->caretPosition() == box->shownText().size(); }));
+    EXPECT_EQ(box->verticalScrollBar()->value(), box->verticalScrollBar()->maximum());
+    EXPECT_GT(box->verticalScrollBar()->maximum(), 190);
 }
 
-TEST(Window, shouldStartOneRunPerEnterInTheHostBoxAndPerEscapeAnywhere) {
+// Read-only, yet selected by keys and the mouse, and copied as shown.
+TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
     Window w;
-    w.form.Host.setText(QStringLiteral("127.0.0.1"));
-    QTest::keyClick(w.control("Host"), Qt::Key_Return, Qt::ShiftModifier);
-    EXPECT_EQ(w.icmp.sent.size(), 4u);
-    QTest::keyClick(w.control("lblPingTimes"), Qt::Key_Return);
-    EXPECT_EQ(w.icmp.sent.size(), 4u);
-    w.control("lblPacketSize")->setFocus();
-    QTest::keyClick(w.control("lblPacketSize"), Qt::Key_Escape);
-    EXPECT_EQ(w.icmp.sent.size(), 8u);
+    ResultsView* box = w.status();
+    w.form.txtStatus.setText(QStringLiteral(" Reply from a\r\nStatus b\r\n"));
+    box->setFocus();
+    QTest::keyClicks(box, QStringLiteral("xy\b"));
+    EXPECT_EQ(w.text(), QStringLiteral(" Reply from a\r\nStatus b\r\n"));
+    const struct {
+        QKeySequence::StandardKey key;
+        const char* selected;
+    } keys[] = {{QKeySequence::SelectEndOfLine, " Reply from a"},
+                {QKeySequence::SelectNextChar, " Reply from a\n"},
+                {QKeySequence::SelectNextLine, " Reply from a\nStatus b\n"},
+                {QKeySequence::SelectPreviousChar, " Reply from a\nStatus b"},
+                {QKeySequence::MoveToStartOfLine, ""},
+                {QKeySequence::SelectEndOfDocument, "Status b\n"},
+                {QKeySequence::SelectAll, " Reply from a\nStatus b\n"}};
+    for (const auto& k : keys) {
+        const QKeySequence sequence(k.key);
+        QTest::keyClick(box, Qt::Key(sequence[0].key()), sequence[0].keyboardModifiers());
+        EXPECT_EQ(box->selectedText(), QString::fromLatin1(k.selected))
+            << sequence.toString().toStdString();
+    }
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), box->shownText());
+    // A drag over the second line's first word; a double click on the first line's last.
+    QWidget* area = box->viewport();
+    const QFontMetrics metrics = box->fontMetrics();
+    const int second = 4 + metrics.height() * 3 / 2;
+    QTest::mousePress(area, Qt::LeftButton, {}, QPoint(4, second));
+    QTest::mouseMove(area, QPoint(4 + metrics.horizontalAdvance(QStringLiteral("Status")), second));
+    QTest::mouseRelease(area, Qt::LeftButton, {}, area->mapFromGlobal(QCursor::pos()));
+    EXPECT_EQ(box->selectedText(), QStringLiteral("Status"));
+    QTest::mouseDClick(area, Qt::LeftButton, {},
+                       QPoint(metrics.horizontalAdvance(QStringLiteral(" Reply from a")), 6));
+    EXPECT_EQ(box->selectedText(), QStringLiteral("a"));
 }
 
-TEST(Window, shouldRemoveTheBlanksOfTheBoxThatTheFocusLeaves) {
+// Each frame of an echo's wait paints what changed, say the caption of a
+// stop request taken at the yield before; nothing else runs until the next
+// yield, neither a click nor a queued call.
+TEST(Window, shouldPaintAStopRequestWithinAFrameOfTheYieldThatTookIt) {
+    struct PaintedCaption : QObject {
+        QString caption;
+        bool eventFilter(QObject* button, QEvent* event) override {
+            if (event->type() == QEvent::Paint) {
+                caption = static_cast<QPushButton*>(button)->text();
+            }
+            return false;
+        }
+    } painted;
+    Window w;
+    w.control("cmdPing")->installEventFilter(&painted);
+    int served = 0;
+    QStringList frames;
+    w.icmp.whileBlocked = [&] {
+        QMetaObject::invokeMethod(
+            &w.window, [&] { ++served; }, Qt::QueuedConnection);
+        w.window.paintWhileWaiting();
+        frames.append(painted.caption);
+    };
+    w.ui.atYield[2] = [&] { QTest::mouseClick(w.control("cmdPing"), Qt::LeftButton); };
+    w.form.cmdPing_Click();
+    EXPECT_EQ(frames, QStringList({QStringLiteral("Stop"), QStringLiteral("Ping")}));
+    EXPECT_EQ(served, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(served, 2);
+}
+
+// cmdPing is the default button: Enter presses it unless a button has the
+// focus, once; Esc presses nothing. A click takes the focus first, so the
+// box it leaves loses its blanks; the window does not close during a run.
+TEST(Window, shouldStartOrStopOneRunPerEnterAndNoneByEscape) {
+    const struct {
+        const char* control;
+        Qt::Key key;
+        int yield;  // pressed at this yield of a run of 4 echoes; 0: before
+        size_t sent;
+    } cases[] = {
+        {"Host", Qt::Key_Return, 0, 4},          {"lblPingTimes", Qt::Key_Enter, 0, 4},
+        {"lblPacketSize", Qt::Key_Return, 0, 4}, {"txtStatus", Qt::Key_Return, 0, 4},
+        {"txtStatus", Qt::Key_Escape, 0, 0},     {"lblPacketSize", Qt::Key_Escape, 0, 0},
+        {"Host", Qt::Key_Return, 1, 1},          {"lblPingTimes", Qt::Key_Return, 2, 2},
+        {"ComdSave", Qt::Key_Return, 0, 0},  // the focused button's own
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.control) + " " + std::to_string(c.key));
+        Window w;
+        w.control(c.control)->setFocus();
+        const auto press = [&] { QTest::keyClick(w.control(c.control), c.key, Qt::ShiftModifier); };
+        c.yield == 0 ? press() : (w.ui.atYield[c.yield] = press, w.form.cmdPing_Click());
+        EXPECT_EQ(w.icmp.sent.size(), c.sent);
+        EXPECT_EQ(w.form.cmdPing.caption(), QString::fromUtf16(c.sent ? u"Ping" : u"开始"));
+    }
     Window w;
     auto* times = static_cast<QLineEdit*>(w.control("lblPingTimes"));
     times->setFocus();
     QTest::keyClicks(times, QStringLiteral(" 2 "));
     EXPECT_EQ(w.form.lblPingTimes.text(), QStringLiteral("4 2 "));
-    QTest::mouseClick(w.control("cmdPing"), Qt::LeftButton);
-    EXPECT_EQ(w.form.lblPingTimes.text(), QStringLiteral("42"));
-    EXPECT_EQ(times->text(), QStringLiteral("42"));
-}
-
-TEST(Window, shouldNotCloseWhileARunIsUnderWay) {
-    Window w;
-    w.form.Host.setText(QStringLiteral("127.0.0.1"));
     bool closedDuringRun = true;
-    w.ui.atYield[1] = [&] { closedDuringRun = w.window.close(); };
-    w.form.cmdPing_Click();
-    EXPECT_FALSE(closedDuringRun);
+    w.ui.atYield[1] = [&] {
+        closedDuringRun = w.window.close();
+        EXPECT_EQ(std::pair(static_cast<QPushButton*>(w.control("cmdPing"))->text(),
+                            w.control("cmdClose")->isEnabled()),
+                  std::pair(QStringLiteral("Stop"), false));
+    };
+    QTest::mouseClick(w.control("cmdPing"), Qt::LeftButton);
+    EXPECT_EQ(std::pair(w.form.lblPingTimes.text(), times->text()),
+              std::pair(QStringLiteral("42"), QStringLiteral("42")));
+    EXPECT_EQ(std::tuple(closedDuringRun, w.icmp.sent.size(), times->hasFocus()),
+              std::tuple(false, 42u, false));
     EXPECT_TRUE(w.window.close());
     EXPECT_TRUE(w.form.closed());
+}
+
+// The toolkit's texts follow the user's language; the program's own texts
+// and its fixed layout never do. A box is wide enough for its whole title in
+// a window manager's title bar (openbox: 提示 from 144 pixels on).
+TEST(Window, shouldShowTheToolkitsTextsInTheUsersLanguageAndEveryTitleWhole) {
+    const struct {
+        QLocale locale;
+        const char16_t* ok;
+        const char16_t* copy;
+    } cases[] = {
+        {QLocale(QLocale::Chinese, QLocale::China), u"确定", u"复制(&C)"},
+        {QLocale(QLocale::Hebrew, QLocale::Israel), u"אישור", u"הע&תק"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        const ToolkitLanguage language(c.locale);
+        Window w;
+        const std::unique_ptr<QMenu> menu(w.status()->createStandardContextMenu());
+        EXPECT_EQ(menu->actions().value(0)->text().section(u'\t', 0, 0),
+                  QString::fromUtf16(c.copy));
+        EXPECT_EQ(w.window.layoutDirection(), Qt::LeftToRight);
+        // The box's OK button, and how much wider the box is than room.
+        const auto shown = [](const QString& prompt, int room) {
+            std::pair<QString, int> seen;
+            QTimer::singleShot(0, [&] {
+                auto* box = static_cast<QMessageBox*>(QApplication::activeModalWidget());
+                seen = {box->buttons().value(0)->text(), box->width() - room};
+                box->buttons().value(0)->click();
+            });
+            QtWindowSystem().messageBox(prompt, MsgBox::OkOnly, QStringLiteral(u"提示"));
+            return seen;
+        };
+        const auto [ok, spare] = shown(QStringLiteral(u"已经保存参数"), 144);
+        EXPECT_EQ(ok, QString::fromUtf16(c.ok));
+        EXPECT_GE(spare, 0);
+        // A prompt wider than the title needs is never cut to it.
+        const QString path(60, u'/');
+        EXPECT_GE(shown(path, w.window.fontMetrics().horizontalAdvance(path)).second, 0);
+    }
 }
 
 // The desktop's icons and the window's are one design: the window's is read
@@ -179,20 +285,23 @@ TEST(Window, shouldCarryTheIconOfTheDesktopEntry) {
     const QIcon icon = iconFromIco(ico);
     ASSERT_EQ(icon.availableSizes(), QList<QSize>({{16, 16}, {24, 24}, {32, 32}, {48, 48}}));
     for (const int size : {16, 24, 32, 48}) {
-        const QImage png =
-            QImage(QStringLiteral(PING_SOURCE_DIR "/resources/sondrel-ping-%1.png").arg(size));
-        ASSERT_EQ(png.size(), QSize(size, size));
+        const QImage png(
+            QStringLiteral(PING_SOURCE_DIR "/resources/sondrel-ping-%1.png").arg(size));
         EXPECT_EQ(icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
                   png.convertToFormat(QImage::Format_ARGB32_Premultiplied))
             << size;
     }
-    // Whatever the bytes, no crash and nothing read past their end.
+    // Whatever the bytes, no crash and nothing read past their end; a cut
+    // image, or one wider than an icon, is left out.
     for (qsizetype cut = 0; cut < ico.size(); cut += 97) {
-        (void)iconFromIco(ico.first(cut));
+        EXPECT_LT(iconFromIco(ico.first(cut)).availableSizes().size(), 4);
     }
+    QByteArray bad = ico;
+    bad[6 + 16 * 7 + 15] = 0x7F;  // the 48-pixel image's offset past the end
+    qToLittleEndian<int32_t>(-256, bad.data() + 1518 + 4);  // the 16-pixel one's width
+    EXPECT_EQ(iconFromIco(bad).availableSizes(), QList<QSize>({{24, 24}, {32, 32}}));
     EXPECT_TRUE(iconFromIco(QByteArray(64, '\xFF')).isNull());
-    Window w;
-    EXPECT_EQ(w.window.windowIcon().availableSizes().size(), 4);
+    EXPECT_EQ(Window().window.windowIcon().availableSizes().size(), 4);
 }
 
 }  // namespace

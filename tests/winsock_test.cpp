@@ -10,15 +10,6 @@
 
 namespace {
 
-// Records every text the results box is set to.
-struct ShownTexts final : TextBoxView {
-    void showText(const QString& text) override { texts.push_back(text); }
-    void showAppended(QStringView) override {}
-    void showSelection(const QString&, qsizetype, qsizetype) override {}
-    void takeFocus() override {}
-    QStringList texts;
-};
-
 // Texts shown, "|" between them; none: the library passes.
 TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
     const struct {
@@ -42,9 +33,9 @@ TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.version << " " << c.maxSockets);
         FakeForm f;
-        ShownTexts status;
+        RecordedBox status;
         f.form.txtStatus.bind(&status);
-        status.texts.clear();
+        status.seen.clear();
         f.winsock.reported = {c.version, c.version, c.maxSockets};
         f.winsock.startResult = c.startResult;
         int exitStatus = -1;
@@ -53,7 +44,7 @@ TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
         } catch (const ProgramEnded& ended) {
             exitStatus = ended.status;
         }
-        EXPECT_EQ(status.texts.join(u'|'), QString::fromLatin1(c.shown));
+        EXPECT_EQ(status.seen.join(u'|'), QString::fromLatin1(c.shown));
         EXPECT_EQ(exitStatus, *c.shown ? 3 : -1);
         EXPECT_EQ(f.form.NetErrorFlag, *c.shown ? 1 : 0);
         EXPECT_EQ(f.winsock.starts, c.startResult == 0 ? 1 : 0);
@@ -73,7 +64,7 @@ TEST(FormLoad, shouldEndTheProgramBeforeTheWindowIsShownWhenTheLibraryIsRefused)
             QtWindowSystem ui;
             ScriptedIcmp icmp;
             LinuxSocketLibrary winsock({0x0202, 100, 10091});
-            LinuxSettingsStore settings({}, {}, {});
+            FakeSettings settings;
             FrmPing form({ui, icmp, winsock, settings});
             NeverShown window;
             form.bind(&window);
@@ -83,19 +74,48 @@ TEST(FormLoad, shouldEndTheProgramBeforeTheWindowIsShownWhenTheLibraryIsRefused)
         testing::ExitedWithCode(3), "");
 }
 
-TEST(Program, shouldSayInOneLineThatThereIsNoDisplay) {
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        env.remove(QString::fromLatin1(name));
+// Without a display, and for --version and --help: one line, and the end.
+TEST(Program, shouldAnswerInOneLineWhereItOpensNoWindow) {
+    const struct {
+        const char* argument;
+        int status;
+        const char* said;
+    } cases[] = {{nullptr, 2, "no display"},
+                 {"--version", 0, "sondrel-ping " PING_VERSION},
+                 {"--help", 0, "Usage: sondrel-ping [--version | --help]"}};
+    for (const auto& c : cases) {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            env.remove(QString::fromLatin1(name));
+        }
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(PING_PROGRAM),
+                      c.argument ? QStringList{QString::fromLatin1(c.argument)} : QStringList{});
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitCode(), c.status);
+        const QString said =
+            QString::fromUtf8(program.readAllStandardError() + program.readAllStandardOutput());
+        EXPECT_EQ(said.count(u'\n'), 1) << said.toStdString();
+        EXPECT_TRUE(said.contains(QString::fromLatin1(c.said))) << said.toStdString();
     }
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(PING_PROGRAM), {});
-    ASSERT_TRUE(program.waitForFinished(30000));
-    EXPECT_EQ(program.exitCode(), 2);
-    const QString said = QString::fromUtf8(program.readAllStandardError());
-    EXPECT_EQ(said.count(u'\n'), 1) << said.toStdString();
-    EXPECT_TRUE(said.contains(QStringLiteral("no display"))) << said.toStdString();
+}
+
+// The high byte of a negative word is that of the quotient by 256, which
+// rounds toward zero: one more where the low byte is not 0.
+TEST(HiByte, shouldTakeTheSignedQuotientBy256AndLoByteTheLowBits) {
+    FakeForm f;
+    const struct {
+        uint16_t word;
+        int32_t high;
+        int32_t low;
+    } cases[] = {{0x0101, 1, 1},   {0x7FFF, 127, 255}, {0x8101, 130, 1},
+                 {0xFFFF, 0, 255}, {0xFF00, 255, 0},   {0x8000, 128, 0}};
+    for (const auto& c : cases) {
+        const auto word = static_cast<int16_t>(c.word);
+        EXPECT_EQ(std::pair(f.form.HiByte(word), f.form.LoByte(word)), std::pair(c.high, c.low))
+            << std::hex << c.word;
+    }
 }
 
 }  // namespace

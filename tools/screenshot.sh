@@ -8,12 +8,16 @@ program=$(realpath "${1:-build/bin/sondrel-ping}")
 out=$(realpath "${2:-docs/screenshot.png}")
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
-cp "$program" "$folder/"
-printf '[settings]\r\nhostname=127.0.0.1\r\ntimes=4\r\nbytes=32\r\n' >"$folder/Settings.inf"
+# A copy laid out as the build tree, with its ICMP helper; its own settings.
+helper=$(dirname "$program")/../libexec/sondrel-ping
+mkdir -p "$folder/bin" "$folder/libexec"
+cp "$program" "$folder/bin/"
+cp -r "$helper" "$folder/libexec/"
+printf '[settings]\r\nhostname=127.0.0.1\r\ntimes=4\r\nbytes=32\r\n' >"$folder/bin/Settings.inf"
 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" sh -eu -c "
     openbox & wm=\$!
     sleep 1
-    '$folder/$(basename "$program")' & pid=\$!
+    '$folder/bin/$(basename "$program")' & pid=\$!
     wid=\$(xdotool search --sync --name 'Sondrel For Tamor')
     xdotool windowactivate --sync \$wid
     sleep 1

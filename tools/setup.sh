@@ -3,8 +3,9 @@
 # nothing when they are all there.
 set -eu
 
-packages="cmake make g++ pkg-config qt6-base-dev libgtest-dev libcap-dev libcap2-bin
-  fonts-wqy-microhei libidn2-0 iproute2 dpkg-dev file desktop-file-utils iputils-ping lintian"
+packages="cmake make g++ pkg-config qt6-base-dev libxcb1-dev libgtest-dev libcap2-bin
+  fonts-wqy-microhei qt6-translations-l10n iproute2 dpkg-dev file desktop-file-utils
+  appstream iputils-ping lintian"
 # `make fuzz`: libFuzzer comes with clang.
 if [ "${1:-}" = fuzz ]; then
     packages="$packages clang-14 libclang-rt-14-dev"

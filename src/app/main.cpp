@@ -6,6 +6,8 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 
 namespace {
 
@@ -15,6 +17,25 @@ bool haveDisplay() {
         return value != nullptr && *value != '\0';
     };
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
+// --version and --help are answered at once, without a display; every other
+// argument is the toolkit's.
+std::optional<int> answerCommandLine(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--version") {
+            std::puts("sondrel-ping " PING_VERSION);
+            return 0;
+        }
+        if (argument == "--help") {
+            std::puts(
+                "Usage: sondrel-ping [--version | --help]: opens a window that pings a host "
+                "(see man sondrel-ping).");
+            return 0;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -27,6 +48,9 @@ int main(int argc, char** argv) {
     if (!dropCapabilities()) {
         std::fputs("sondrel-ping: cannot drop the capabilities it was started with.\n", stderr);
         return 1;
+    }
+    if (const std::optional<int> answered = answerCommandLine(argc, argv)) {
+        return *answered;
     }
     std::setlocale(LC_ALL, "");
     if (!haveDisplay()) {

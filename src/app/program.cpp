@@ -5,8 +5,8 @@
 Program::Program(LinuxIcmpHelper::SocketKind icmpKind)
     : icmp(icmpKind),
       settings(QCoreApplication::applicationDirPath(), qEnvironmentVariable("XDG_CONFIG_HOME"),
-               qEnvironmentVariable("HOME")),
+               qEnvironmentVariable("HOME"), qEnvironmentVariable("XDG_CONFIG_DIRS")),
       form({windowSystem, icmp, winsock, settings}),
       window(form) {
-    icmp.setWhileWaiting([this] { window.showPendingResults(); });
+    icmp.setWhileWaiting([this] { window.paintWhileWaiting(); });
 }

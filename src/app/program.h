@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/toolkit_language.h"
 #include "form/frm_ping.h"
 #include "gui/qt_window_system.h"
 #include "gui/window.h"
@@ -12,6 +13,7 @@
 struct Program {
     explicit Program(LinuxIcmpHelper::SocketKind icmpKind = LinuxIcmpHelper::SocketKind::Auto);
 
+    ToolkitLanguage language;  // before any widget is made
     QtWindowSystem windowSystem;
     LinuxIcmpHelper icmp;
     LinuxSocketLibrary winsock;

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -12,11 +14,27 @@ void QtWindowSystem::yield() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+namespace {
+
+// The window manager draws the title beside an icon and a few buttons, each
+// about a line high: a narrower box shows "..." for its title.
+void keepTitleWhole(QMessageBox& box) {
+    auto* text = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    const QFontMetrics metrics(box.font());
+    const int room = metrics.horizontalAdvance(box.windowTitle()) + 8 * metrics.height();
+    if (text != nullptr && text->sizeHint().width() < room) {
+        text->setMinimumWidth(room);
+    }
+}
+
+}  // namespace
+
 int QtWindowSystem::messageBox(const QString& prompt, int style, const QString& title) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowModality(Qt::ApplicationModal);
     box.setWindowTitle(title);
     box.setText(prompt);
+    keepTitleWhole(box);
     if ((style & MsgBox::Critical) != 0) {
         box.setIcon(QMessageBox::Critical);
     } else if ((style & MsgBox::Information) != 0) {

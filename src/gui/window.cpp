@@ -3,26 +3,24 @@
 #include "form/frm_ping.h"
 #include "form/layout.h"
 #include "gui/ico_icon.h"
+#include "gui/results_view.h"
+#include "gui/window_contents.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QShortcut>
-#include <QTextCursor>
 #include <QTimer>
 
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -40,13 +38,6 @@ QString caption(const ControlLayout& c) {
     return QString::fromUtf16(c.caption);
 }
 
-// The box shows lines split at CR LF; its text keeps them as written.
-QString shownText(QStringView text) {
-    QString shown = text.toString();
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return shown;
-}
-
 class LineEditView final : public TextBoxView {
 public:
     explicit LineEditView(QLineEdit* edit) : edit_(edit) {}
@@ -61,85 +52,6 @@ public:
 
 private:
     QLineEdit* edit_;
-};
-
-// Shows the results at the display's rate rather than once per line: the
-// lines of one frame are inserted, and painted, together.
-class StatusView final : public TextBoxView {
-public:
-    explicit StatusView(QPlainTextEdit* edit) : edit_(edit) {
-        frame_.setSingleShot(true);
-        QObject::connect(&frame_, &QTimer::timeout, edit_, [this] { flush(); });
-        sinceFlush_.start();
-    }
-    void showText(const QString& text) override {
-        pending_.clear();
-        edit_->setPlainText(shownText(text));
-        flush();
-    }
-    void showAppended(QStringView part) override {
-        pending_ += part;
-        const qint64 elapsed = sinceFlush_.elapsed();
-        if (elapsed >= kFrameMs) {
-            flush();
-        } else if (!frame_.isActive()) {
-            frame_.start(static_cast<int>(kFrameMs - elapsed));
-        }
-    }
-    void showSelection(const QString& text, qsizetype start, qsizetype length) override {
-        if (start >= text.size()) {
-            toEnd_ = true;
-            if (pending_.isEmpty()) {
-                flush();
-            }
-            return;
-        }
-        flush();
-        // Each CR LF before a position is one character on screen.
-        const qsizetype breaks = text.left(start).count(QStringLiteral("\r\n"));
-        const qsizetype shownLength = shownText(QStringView(text).mid(start, length)).size();
-        QTextCursor cursor(edit_->document());
-        cursor.setPosition(static_cast<int>(start - breaks));
-        cursor.setPosition(static_cast<int>(start - breaks + shownLength), QTextCursor::KeepAnchor);
-        edit_->setTextCursor(cursor);
-        edit_->ensureCursorVisible();
-    }
-    void takeFocus() override { edit_->setFocus(Qt::OtherFocusReason); }
-
-    // Paints what waits to be shown at once, for a thread about to block.
-    void showPending() {
-        if (!pending_.isEmpty()) {
-            flush();
-            edit_->repaint();
-        }
-    }
-
-private:
-    static constexpr qint64 kFrameMs = 16;
-
-    void flush() {
-        frame_.stop();
-        if (!pending_.isEmpty()) {
-            QTextCursor end(edit_->document());
-            end.movePosition(QTextCursor::End);
-            end.insertText(shownText(pending_));
-            pending_.clear();
-        }
-        if (toEnd_) {
-            toEnd_ = false;
-            QTextCursor end(edit_->document());
-            end.movePosition(QTextCursor::End);
-            edit_->setTextCursor(end);
-            edit_->ensureCursorVisible();
-        }
-        sinceFlush_.restart();
-    }
-
-    QPlainTextEdit* edit_;
-    QString pending_;
-    bool toEnd_ = false;
-    QTimer frame_;
-    QElapsedTimer sinceFlush_;
 };
 
 class PushButtonView final : public ButtonView {
@@ -167,13 +79,20 @@ protected:
     }
 };
 
+// Each input box and the label that names it.
+constexpr std::pair<std::string_view, std::string_view> kLabelled[] = {
+    {"lblIpHost", "Host"},
+    {"lblPings", "lblPingTimes"},
+    {"lblPacket", "lblPacketSize"},
+};
+
 }  // namespace
 
 struct FormWindow::Views {
     std::array<QWidget*, std::size(kControls)> widgets{};
     std::vector<std::unique_ptr<TextBoxView>> boxes;
     std::vector<std::unique_ptr<ButtonView>> buttons;
-    StatusView* status = nullptr;
+    ResultsView* results = nullptr;
 };
 
 namespace {
@@ -189,16 +108,8 @@ QWidget* makeWidget(const ControlLayout& c, QWidget* parent) {
             return new CommandButtonWidget(parent);
         case ControlKind::TextBox:
             return new QLineEdit(parent);
-        case ControlKind::MultiLineTextBox: {
-            auto* edit = new QPlainTextEdit(parent);
-            edit->setReadOnly(true);
-            edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-            edit->setFocusPolicy(Qt::StrongFocus);
-            edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-            edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-            edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-            return edit;
-        }
+        case ControlKind::MultiLineTextBox:
+            return new ResultsView(parent);
         case ControlKind::Label: {
             auto* label = new QLabel(caption(c), parent);
             label->setAutoFillBackground(true);
@@ -229,6 +140,9 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
     // For the message boxes too, and no second font is loaded.
     QApplication::setFont(font);
     setFont(font);
+    // The size is fixed. Set before the geometry: a change of the flags
+    // afterwards would place the frame, not the client area, at its origin.
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     setGeometry(kClientLeft / kTwipsPerPixel, kClientTop / kTwipsPerPixel,
                 kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
     setFixedSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
@@ -265,10 +179,8 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
             box->bind(views_->boxes.back().get());
             line->installEventFilter(this);
         } else {
-            auto status = std::make_unique<StatusView>(static_cast<QPlainTextEdit*>(widget));
-            views_->status = status.get();
-            (form_.*f.box).bind(status.get());
-            views_->boxes.push_back(std::move(status));
+            views_->results = static_cast<ResultsView*>(widget);
+            (form_.*f.box).bind(views_->results);
         }
     }
 
@@ -284,11 +196,19 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
         setTabOrder(widgets[order[i - 1]], widgets[order[i]]);
     }
 
+    // A screen reader names each box as its label does, without the colon.
+    for (const auto& [label, box] : kLabelled) {
+        QString name = static_cast<QLabel*>(control(label))->text();
+        if (name.endsWith(u':')) {
+            name.chop(1);
+        }
+        control(box)->setAccessibleName(name);
+    }
+
+    // The default button; Esc does nothing here.
+    static_cast<QPushButton*>(control("cmdPing"))->setDefault(true);
+    keepContentsWhileCovered(*this);
     form_.bind(this);
-    // The cancel button: Esc anywhere in the window presses it.
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    QObject::connect(escape, &QShortcut::activated, control("cmdPing"),
-                     [this] { static_cast<QPushButton*>(control("cmdPing"))->click(); });
 }
 
 FormWindow::~FormWindow() {
@@ -307,8 +227,13 @@ QWidget* FormWindow::control(std::string_view name) const {
     return views_->widgets[controlIndex(name)];
 }
 
-void FormWindow::showPendingResults() {
-    views_->status->showPending();
+void FormWindow::paintWhileWaiting() {
+    views_->results->showPending();
+    // Not processEvents(): that runs timers and queued calls too, and under X
+    // it keeps the input it skips back until the next event arrives. The
+    // window manager's ping, which the toolkit answers only there, waits for
+    // the yields, which come at every echo.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
 }
 
 void FormWindow::closeEvent(QCloseEvent* event) {
@@ -331,6 +256,8 @@ bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
                                  (held & Qt::ControlModifier ? ShiftState::Ctrl : 0) |
                                  (held & Qt::AltModifier ? ShiftState::Alt : 0));
         form_.Host_KeyDown(keyCode, shift);
+        // Host_KeyDown has pressed the default button already.
+        return enter;
     } else if (event->type() == QEvent::FocusOut) {
         // Focus that leaves with the whole window is not lost within it.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
@@ -343,6 +270,15 @@ bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// Enter that no box or button took: the default button's.
+void FormWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        static_cast<QPushButton*>(control("cmdPing"))->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void FormWindow::resizeEvent(QResizeEvent* event) {

@@ -19,11 +19,13 @@ public:
     // The widget of a control of the layout table, by its name.
     QWidget* control(std::string_view name) const;
 
-    // The results box shows new lines at the display's rate; this paints
-    // what waits at once, for a thread about to wait for the network.
-    void showPendingResults();
+    // For each frame while the thread waits for the network: paints what
+    // changed (the results that wait, a caption set in the last yield). The
+    // input, the timers and the queued calls wait for the next yield.
+    void paintWhileWaiting();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -21,6 +21,7 @@ namespace {
 constexpr size_t kReadLimit = 1 << 20;
 
 const QString kFileName = QStringLiteral("/Settings.inf");
+const QString kOwnFolder = QStringLiteral("/sondrel-ping");
 
 // A FIFO, a device or a folder is no settings file: never block on it or read
 // it without bound.
@@ -101,8 +102,8 @@ int createTemporary(const QByteArray& target, QByteArray& name) {
 }  // namespace
 
 LinuxSettingsStore::LinuxSettingsStore(const QString& programFolder, const QString& xdgConfigHome,
-                                       const QString& home)
-    : path_(programFolder + kFileName) {
+                                       const QString& home, const QString& xdgConfigDirs)
+    : readOrder_{programFolder + kFileName} {
     if (access(QFile::encodeName(programFolder).constData(), W_OK) == 0) {
         return;
     }
@@ -111,8 +112,24 @@ LinuxSettingsStore::LinuxSettingsStore(const QString& programFolder, const QStri
                            : QDir::isAbsolutePath(home)        ? home + QStringLiteral("/.config")
                                                                : QString();
     if (!config.isEmpty()) {
-        path_ = config + QStringLiteral("/sondrel-ping") + kFileName;
+        readOrder_.prepend(config + kOwnFolder + kFileName);
     }
+    const QString dirs = xdgConfigDirs.isEmpty() ? QStringLiteral("/etc/xdg") : xdgConfigDirs;
+    for (const QString& dir : dirs.split(u':')) {
+        if (QDir::isAbsolutePath(dir)) {
+            readOrder_.append(dir + kOwnFolder + kFileName);
+        }
+    }
+}
+
+QString LinuxSettingsStore::readPath() const {
+    for (const QString& path : readOrder_) {
+        struct stat info {};
+        if (stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
+            return path;
+        }
+    }
+    return readOrder_.front();
 }
 
 uint32_t LinuxSettingsStore::GetPrivateProfileStringA(const char* section, const char* key,
