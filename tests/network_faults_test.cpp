@@ -577,6 +577,7 @@ TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
          "198.18.1.2", nullptr},
         {"a silent drop: a time-out after 2700 ms", "198.18.6.1", "1",
          QStringLiteral(" Request Timeout\\r\\n") + noAverage, 0, 0, "", nullptr},
+        {"IPv6: this machine", "::1", "1", repliesPattern("::1", 1, 64), 1, 0, "::1", nullptr},
         {"IPv6: the hop limit less the router's hop", "2001:db8:2::2", "2",
          repliesPattern("2001:db8:2::2", 2, 99), 2, 0, "2001:db8:2::2", nullptr},
         {"IPv6: the router's link-local address, with its zone", "fe80::2%c0", "1",
