@@ -9,7 +9,8 @@
 // program from the click to the last line painted. Start-up: from the start
 // of the process to the end of the window's first paint, for every window.
 //
-//   ping_bench [REPETITIONS]     (as root; children: run HOST COUNT | program | bare | label)
+//   ping_bench [REPETITIONS]     (as root; children: run HOST COUNT | hand-over | program |
+//                                bare | label)
 
 #include "app/program.h"
 #include "gui/results_view.h"
@@ -21,8 +22,10 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <linux/perf_event.h>
 #include <sched.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -45,7 +48,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kReportFd = 3;
 constexpr long kCounts[] = {1000, 10000, 32767};
-constexpr long kTracedCount = 1000;
 
 // A field of /proc/self/status in kB: VmHWM is the peak resident memory.
 long statusKb(const char* field) {
@@ -68,9 +70,22 @@ void report(const std::string& line) {
     (void)!write(kReportFd, line.data(), line.size());
 }
 
-// A call that strace shows and nothing else makes: brackets the run in a trace.
-void marker() {
-    syscall(SYS_getppid);
+// The system calls of the calling thread, as the kernel counts them: a
+// counter of the raw_syscalls:sys_enter tracepoint, or -1 where there is none.
+int systemCallCounter() {
+    std::ifstream id("/sys/kernel/tracing/events/raw_syscalls/sys_enter/id");
+    perf_event_attr attr{};
+    attr.type = PERF_TYPE_TRACEPOINT;
+    attr.size = sizeof attr;
+    if (!(id >> attr.config)) {
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_perf_event_open, &attr, 0, -1, -1, PERF_FLAG_FD_CLOEXEC));
+}
+
+double systemCalls(int counter) {
+    uint64_t calls = 0;
+    return counter >= 0 && read(counter, &calls, sizeof calls) == sizeof calls ? double(calls) : -1;
 }
 
 // Ends the process once a window has finished its first paint: the paint
@@ -107,13 +122,14 @@ int runChild(int argc, char** argv, const QString& host, long count) {
     }
     resetPeak();
     const long idleKb = statusKb("VmRSS");
-    marker();
+    const int counter = systemCallCounter();
+    const double callsBefore = systemCalls(counter);
     const auto start = Clock::now();
     form.cmdPing_Click();
     // The box shows new lines at the display's rate: the last ones, painted now.
     program.window.paintWhileWaiting();
     const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-    marker();
+    const double calls = systemCalls(counter) - callsBefore;
     const long runKb = statusKb("VmHWM") - idleKb;
 
     const QString& text = form.txtStatus.text();
@@ -132,7 +148,8 @@ int runChild(int argc, char** argv, const QString& host, long count) {
     box->copy();
     const long copyKb = statusKb("VmHWM") - beforeCopyKb;
     report(std::to_string(us / static_cast<double>(count)) + " " + std::to_string(runKb) + " " +
-           std::to_string(copyKb) + " " + std::to_string(text.size() * 2 / 1024) + "\n");
+           std::to_string(copyKb) + " " + std::to_string(text.size() * 2 / 1024) + " " +
+           std::to_string(calls / static_cast<double>(count)) + "\n");
     return 0;
 }
 
@@ -215,39 +232,51 @@ Child spawn(std::vector<std::string> args) {
     return child;
 }
 
-// System calls of a process's main thread, from strace -f output: all of
-// them, or those between the first two markers.
-double tracedCalls(const std::string& traceFile, bool betweenMarkers) {
-    std::ifstream trace(traceFile);
-    std::string line;
-    std::getline(trace, line);
-    const std::string mainThread = line.substr(0, line.find(' '));
-    int markers = betweenMarkers ? 0 : 1;
-    double calls = 0;
-    do {
-        std::istringstream fields(line);
-        std::string pid, call;
-        fields >> pid >> call;
-        if (pid != mainThread || call.starts_with("<...") || call.starts_with("+++") ||
-            call.starts_with("---")) {
-            continue;
+// What an echo through the helper cannot cost less than: a request and an
+// answer between two processes on one processor, in us.
+int handOverChild() {
+    int ends[2];
+    cpu_set_t here;
+    CPU_ZERO(&here);
+    CPU_SET(sched_getcpu(), &here);
+    sched_setaffinity(0, sizeof here, &here);
+    socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends);
+    char message[64] = {};
+    if (fork() == 0) {
+        close(ends[0]);
+        while (read(ends[1], message, sizeof message) > 0 && write(ends[1], message, 52) > 0) {
         }
-        if (call.starts_with("getppid(")) {
-            ++markers;
-        } else if (markers == 1) {
-            ++calls;
-        }
-    } while (std::getline(trace, line) && markers < 2);
-    return calls;
+        _exit(0);
+    }
+    close(ends[1]);
+    constexpr int kRounds = 20000;
+    const auto start = Clock::now();
+    for (int i = 0; i < kRounds; ++i) {
+        (void)!write(ends[0], message, 48);
+        (void)!read(ends[0], message, sizeof message);
+    }
+    const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    report(std::to_string(us / kRounds) + "\n");
+    close(ends[0]);
+    wait(nullptr);
+    return 0;
 }
 
-double callsPerEcho(std::vector<std::string> command, bool betweenMarkers) {
-    const std::string traceFile = "/tmp/ping_bench.strace";
-    command.insert(command.begin(), {"strace", "-f", "-qq", "-o", traceFile});
+// The system calls a command makes per echo, as perf stat counts them.
+double floodSystemCalls(std::vector<std::string> command, long count) {
+    const std::string file = "/tmp/ping_bench.perf";
+    command.insert(command.begin(),
+                   {"perf", "stat", "-x", ",", "-e", "raw_syscalls:sys_enter", "-o", file});
     spawn(command);
-    const double calls = tracedCalls(traceFile, betweenMarkers);
-    std::remove(traceFile.c_str());
-    return calls / static_cast<double>(kTracedCount);
+    std::ifstream counted(file);
+    double calls = -1;
+    for (std::string line; std::getline(counted, line);) {
+        if (line.find("raw_syscalls:sys_enter") != std::string::npos) {
+            calls = std::stod(line);
+        }
+    }
+    std::remove(file.c_str());
+    return calls / static_cast<double>(count);
 }
 
 double median(std::vector<double> values) {
@@ -298,6 +327,10 @@ int driver(const char* self, int repetitions) {
                                                  static_cast<double>(count));
                 const Child run = spawn({self, "run", path.host, std::to_string(count)});
                 samples["run" + key].push_back(run.numbers.at(0));
+                samples["calls" + key].push_back(run.numbers.at(4));
+                if (r == 0) {
+                    samples["floodCalls" + key].push_back(floodSystemCalls(flood, count));
+                }
                 // Memory: of the longest run on the first path (IPv4, datagram).
                 if (count == kCounts[std::size(kCounts) - 1] && &path == &paths[0]) {
                     samples["lineKb"].push_back(run.numbers.at(1) / static_cast<double>(count));
@@ -306,6 +339,7 @@ int driver(const char* self, int repetitions) {
                 }
             }
         }
+        samples["handOver"].push_back(spawn({self, "hand-over"}).numbers.at(0));
         const Child program = spawn({self, "program"});
         const Child bare = spawn({self, "bare"});
         const Child label = spawn({self, "label"});
@@ -316,11 +350,6 @@ int driver(const char* self, int repetitions) {
         samples["bareKb"].push_back(bare.numbers.at(0));
         samples["labelKb"].push_back(label.numbers.at(0));
     }
-    allowDatagramIcmp(true);
-    const std::string traced = std::to_string(kTracedCount);
-    const double programCalls = callsPerEcho({self, "run", "127.0.0.1", traced}, true);
-    const double floodCalls =
-        callsPerEcho({"ping", "-4", "-f", "-q", "-c", traced, "-s", "32", "127.0.0.1"}, false);
 
     const auto m = [&](const std::string& key) { return median(samples.at(key)); };
     utsname machine{};
@@ -338,6 +367,20 @@ int driver(const char* self, int repetitions) {
                 count, path.host, path.name, m("run" + key), m("flood" + key),
                 m("run" + key) / m("flood" + key), path.goal);
         }
+        const std::string calls = std::string(path.name) + std::to_string(kCounts[1]);
+        std::printf(
+            "| system calls per echo on the window's thread, %ld echoes (%s) | %.1f | %.1f "
+            "(flood ping) | %.1f | <= 5 calls |\n",
+            kCounts[1], path.name, m("calls" + calls), m("floodCalls" + calls),
+            m("calls" + calls) / m("floodCalls" + calls));
+        if (!path.datagram) {
+            const std::string key = std::string(path.name) + std::to_string(kCounts[1]);
+            std::printf(
+                "| per echo through the helper, %ld echoes, against flood ping and a "
+                "hand-over between two processes | %.1f us | %.1f + %.1f us | %.2f | |\n",
+                kCounts[1], m("run" + key), m("flood" + key), m("handOver"),
+                m("run" + key) / (m("flood" + key) + m("handOver")));
+        }
         const std::string last = std::string(path.name) + std::to_string(kCounts[2]);
         const std::string middle = std::string(path.name) + std::to_string(kCounts[1]);
         std::printf(
@@ -345,10 +388,6 @@ int driver(const char* self, int repetitions) {
             path.name, kCounts[2], kCounts[1], m("run" + last), m("run" + middle),
             m("run" + last) / m("run" + middle));
     }
-    std::printf(
-        "| system calls per echo, window thread (%ld echoes) | %.1f | %.1f (flood ping) | "
-        "%.1f | <= 5 calls |\n",
-        kTracedCount, programCalls, floodCalls, programCalls / floodCalls);
     std::printf(
         "| start-up to the first paint | %.1f ms | %.1f ms (bare Qt window) | %.2f | <= 1.3 "
         "|\n",
@@ -372,6 +411,9 @@ int driver(const char* self, int repetitions) {
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "run") == 0) {
         return runChild(argc, argv, QString::fromLatin1(argv[2]), std::atol(argv[3]));
+    }
+    if (argc == 2 && std::strcmp(argv[1], "hand-over") == 0) {
+        return handOverChild();
     }
     for (const char* mode : {"program", "bare", "label"}) {
         if (argc == 2 && std::strcmp(argv[1], mode) == 0) {

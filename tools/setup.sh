@@ -10,9 +10,9 @@ packages="cmake make g++ pkg-config qt6-base-dev libxcb1-dev libgtest-dev libcap
 if [ "${1:-}" = fuzz ]; then
     packages="$packages clang-14 libclang-rt-14-dev"
 fi
-# `make bench`: the system calls are counted with strace, the windows painted by Xvfb.
+# `make bench`: the system calls are counted with perf, the windows painted by Xvfb.
 if [ "${1:-}" = bench ]; then
-    packages="$packages strace xvfb xauth"
+    packages="$packages linux-perf xvfb xauth"
 fi
 
 missing=""

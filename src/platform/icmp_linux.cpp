@@ -4,6 +4,7 @@
 #include "platform/icmp/helper_protocol.h"
 
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -112,7 +113,9 @@ uint32_t fill(const icmp::Outcome& outcome, void* replyBuffer, uint32_t replySiz
 
 LinuxIcmpHelper::LinuxIcmpHelper(SocketKind kind) : kind_(kind), helperPath_(helperPath()) {}
 
-LinuxIcmpHelper::~LinuxIcmpHelper() = default;
+LinuxIcmpHelper::~LinuxIcmpHelper() {
+    moveFreely();
+}
 
 std::string LinuxIcmpHelper::helperPath() {
     namespace fs = std::filesystem;
@@ -128,7 +131,7 @@ bool LinuxIcmpHelper::helperServing() {
     if (!helper_ || !helper_->serving()) {
         helper_ = std::make_unique<IcmpHelperProcess>(helperPath_);
     }
-    return helper_->start() == IcmpHelperProcess::Start::Serving;
+    return helper_->serving();
 }
 
 IcmpHelper::Handle LinuxIcmpHelper::IcmpCreateFile() {
@@ -178,7 +181,31 @@ std::string LinuxIcmpHelper::openFailure() const {
 }
 
 bool LinuxIcmpHelper::IcmpCloseHandle(Handle handle) {
-    return handles_.erase(handle) == 1;
+    const bool closed = handles_.erase(handle) == 1;
+    if (std::ranges::all_of(handles_, [](const auto& h) { return h.second.socket != nullptr; })) {
+        moveFreely();
+    }
+    return closed;
+}
+
+int LinuxIcmpHelper::stayOnThisProcessor() {
+    if (stayingOn_ < 0 && ::sched_getaffinity(0, sizeof ownChoice_, &ownChoice_) == 0) {
+        const int here = ::sched_getcpu();
+        cpu_set_t only;
+        CPU_ZERO(&only);
+        CPU_SET(here, &only);
+        if (::sched_setaffinity(0, sizeof only, &only) == 0) {
+            stayingOn_ = here;
+        }
+    }
+    return stayingOn_;
+}
+
+void LinuxIcmpHelper::moveFreely() {
+    if (stayingOn_ >= 0) {
+        ::sched_setaffinity(0, sizeof ownChoice_, &ownChoice_);
+        stayingOn_ = -1;
+    }
 }
 
 uint32_t LinuxIcmpHelper::IcmpSendEcho(Handle handle, uint32_t destination, const void* requestData,
@@ -256,8 +283,10 @@ icmp::Outcome LinuxIcmpHelper::echo(Handle handle, const icmp::Address& destinat
     } else {
         request.destination = std::get<uint32_t>(destination);
     }
+    request.processor = stayOnThisProcessor();
     const auto sent = Clock::now();
-    if (!helper_->ask(request)) {
+    // One that ended since its last answer is found so here, and started anew.
+    if (!helper_->ask(request) && !(helperServing() && helper_->ask(request))) {
         return {};
     }
     const auto deadline = sent + timeout;

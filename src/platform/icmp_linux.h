@@ -3,6 +3,8 @@
 #include "platform/icmp_helper.h"
 #include "platform/icmp_process_linux.h"
 
+#include <sched.h>
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -65,6 +67,15 @@ private:
     };
 
     bool helperServing();
+
+    // An echo through the helper is handed from this thread to the helper
+    // and back: on one processor that costs a few microseconds, between two
+    // (on a virtual machine most of all) many times what the echo does. So
+    // while a handle uses the helper, the calling thread stays on the
+    // processor it is on, and the helper joins it; the thread's own choice
+    // comes back with the last such handle. The processor, or -1.
+    int stayOnThisProcessor();
+    void moveFreely();
     // One echo of either family, on the handle's socket or through the
     // helper; result 0 when there was no answer.
     icmp::Outcome echo(Handle handle, const icmp::Address& destination, uint32_t scopeId,
@@ -79,4 +90,6 @@ private:
     std::map<Handle, Echoer> handles_;
     Handle nextHandle_ = 1;
     std::function<void()> whileWaiting_;
+    int stayingOn_ = -1;
+    cpu_set_t ownChoice_{};
 };

@@ -63,14 +63,6 @@ IcmpHelperProcess::~IcmpHelperProcess() {
     end();
 }
 
-bool IcmpHelperProcess::serving() {
-    if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        end();
-    }
-    return pid_ > 0;
-}
-
 bool IcmpHelperProcess::ask(const icmp::Request& request) {
     if (::send(fd_, &request, sizeof request, MSG_NOSIGNAL) == sizeof request) {
         return true;
@@ -83,9 +75,20 @@ std::optional<icmp::Outcome> IcmpHelperProcess::answer(icmp::Clock::time_point u
     if (fd_ < 0) {
         return icmp::Outcome{};
     }
-    while (icmp::waitFor(fd_, POLLIN, until) != 0) {
-        const ssize_t n = ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
-        if (n < 0 && errno == EAGAIN) {
+    // A read that blocks for the time left, at most: one system call where
+    // polling and reading take two. The time-out, in whole milliseconds and
+    // so at most one early, changes only when the time left does.
+    for (auto left = until - icmp::Clock::now(); left.count() > 0;
+         left = until - icmp::Clock::now()) {
+        const int ms =
+            std::max(1, int(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()));
+        if (ms != receiveTimeoutMs_) {
+            const timeval timeout{ms / 1000, ms % 1000 * 1000};
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+            receiveTimeoutMs_ = ms;
+        }
+        const ssize_t n = ::recv(fd_, buffer_.data(), buffer_.size(), 0);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
             continue;
         }
         icmp::Outcome outcome;

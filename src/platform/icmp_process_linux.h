@@ -30,8 +30,9 @@ public:
     pid_t pid() const { return pid_; }
     int fd() const { return fd_; }
 
-    // False once it has ended (reaped by then).
-    bool serving();
+    // False once it was found to have ended (and was reaped): its answer or
+    // a request could not pass.
+    bool serving() const { return fd_ >= 0; }
 
     // False when it could not be told: it has ended.
     bool ask(const icmp::Request& request);
@@ -49,5 +50,6 @@ private:
     int error_ = 0;
     pid_t pid_ = -1;
     int fd_ = -1;
+    int receiveTimeoutMs_ = 0;  // none
     std::vector<uint8_t> buffer_;
 };

@@ -122,17 +122,17 @@ std::optional<Clock::time_point> send(Socket& socket, const EchoKey& key,
         }
         socket.ttl = wanted;
     }
-    // An earlier echo's ICMP error may have left one, which would fail this
-    // send; unconnected raw sockets get none without IP_RECVERR.
-    if (socket.datagram) {
-        clearSocketError(socket.fd);
-    }
-    const auto sent = Clock::now();
     const bool toIpv6 = address6 != nullptr;
-    if (::sendto(socket.fd, packet.data(), packet.size(), MSG_DONTWAIT,
-                 toIpv6 ? reinterpret_cast<const sockaddr*>(&to6)
-                        : reinterpret_cast<const sockaddr*>(&to),
-                 toIpv6 ? sizeof to6 : sizeof to) != static_cast<ssize_t>(packet.size())) {
+    const auto sendPacket = [&] {
+        return ::sendto(socket.fd, packet.data(), packet.size(), MSG_DONTWAIT,
+                        toIpv6 ? reinterpret_cast<const sockaddr*>(&to6)
+                               : reinterpret_cast<const sockaddr*>(&to),
+                        toIpv6 ? sizeof to6 : sizeof to) == static_cast<ssize_t>(packet.size());
+    };
+    const auto sent = Clock::now();
+    // An ICMP error about an earlier echo, left on a datagram socket, fails
+    // one send: read, it is gone, and the send is made again.
+    if (!sendPacket() && !(socket.datagram && (clearSocketError(socket.fd), sendPacket()))) {
         return std::nullopt;
     }
     return sent;

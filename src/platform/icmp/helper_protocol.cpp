@@ -3,6 +3,7 @@
 #include "platform/icmp_helper.h"
 
 #include <netinet/in.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <iterator>
@@ -27,7 +28,8 @@ bool valid(const Request& request) {
                                ? sendable(request.destination) && request.scopeId == 0
                                : request.destination == 0 && sendable(request.destination6);
     return addressed && request.size <= kMaxPayload && request.zero == 0 &&
-           request.timeoutMs <= kMaxTimeoutMs;
+           request.timeoutMs <= kMaxTimeoutMs && request.processor >= -1 &&
+           request.processor < CPU_SETSIZE;
 }
 
 Address destinationOf(const Request& request) {

@@ -29,6 +29,9 @@ struct Request {
     uint32_t timeoutMs = 0;   // 0..kMaxTimeoutMs
     Address6 destination6{};  // see sendable()
     uint32_t scopeId = 0;     // of destination6, any: the kernel's to check; 0 for IPv4
+    // Where the window's thread runs, or -1: the helper runs there too, for a
+    // hand-over between processors costs many times what the echo does.
+    int32_t processor = -1;
 };
 
 struct Response {
