@@ -71,6 +71,7 @@ TEST(LinuxSettingsStore, shouldReadOnlyRegularFilesTheirFirstMiBAndWhatTheBuffer
         {"long", "hostname", 1024, std::string(1023, 'a')},
         {"long", "bytes", 1024, "a\0b"s},
         {"missing", "hostname", 5, "defa"},
+        {"early", "hostname", 1, ""},
         {"folder", "hostname", 1024, "default"},
         {"fifo", "hostname", 1024, "default"},
         {"zero", "hostname", 1024, "default"},
@@ -79,6 +80,7 @@ TEST(LinuxSettingsStore, shouldReadOnlyRegularFilesTheirFirstMiBAndWhatTheBuffer
     LinuxSettingsStore store({}, {}, {}, {});
     for (const auto& c : cases) {
         char buffer[1024];
+        std::fill_n(buffer, sizeof buffer, 'x');
         const uint32_t n = store.GetPrivateProfileStringA("settings", c.key, "default", buffer,
                                                           c.size, QFile::encodeName(file(c.file)));
         EXPECT_EQ(std::string(buffer, n), c.value) << c.file << " " << c.key;

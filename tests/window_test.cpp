@@ -131,7 +131,8 @@ TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
     const struct {
         QKeySequence::StandardKey key;
         const char* selected;
-    } keys[] = {{QKeySequence::SelectEndOfLine, " Reply from a"},
+    } keys[] = {{QKeySequence::SelectNextChar, " "},
+                {QKeySequence::SelectEndOfLine, " Reply from a"},
                 {QKeySequence::SelectNextChar, " Reply from a\n"},
                 {QKeySequence::SelectNextLine, " Reply from a\nStatus b\n"},
                 {QKeySequence::SelectPreviousChar, " Reply from a\nStatus b"},
@@ -199,12 +200,13 @@ TEST(Window, shouldStartOrStopOneRunPerEnterAndNoneByEscape) {
         Qt::Key key;
         int yield;  // pressed at this yield of a run of 4 echoes; 0: before
         size_t sent;
+        int yields;  // the host box's Enter yields once more after its click
     } cases[] = {
-        {"Host", Qt::Key_Return, 0, 4},          {"lblPingTimes", Qt::Key_Enter, 0, 4},
-        {"lblPacketSize", Qt::Key_Return, 0, 4}, {"txtStatus", Qt::Key_Return, 0, 4},
-        {"txtStatus", Qt::Key_Escape, 0, 0},     {"lblPacketSize", Qt::Key_Escape, 0, 0},
-        {"Host", Qt::Key_Return, 1, 1},          {"lblPingTimes", Qt::Key_Return, 2, 2},
-        {"ComdSave", Qt::Key_Return, 0, 0},  // the focused button's own
+        {"Host", Qt::Key_Return, 0, 4, 5},          {"lblPingTimes", Qt::Key_Enter, 0, 4, 4},
+        {"lblPacketSize", Qt::Key_Return, 0, 4, 4}, {"txtStatus", Qt::Key_Return, 0, 4, 4},
+        {"txtStatus", Qt::Key_Escape, 0, 0, 0},     {"lblPacketSize", Qt::Key_Escape, 0, 0, 0},
+        {"Host", Qt::Key_Return, 1, 1, 2},          {"lblPingTimes", Qt::Key_Return, 2, 2, 2},
+        {"ComdSave", Qt::Key_Return, 0, 0, 1},  // the focused button's own
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.control) + " " + std::to_string(c.key));
@@ -212,7 +214,7 @@ TEST(Window, shouldStartOrStopOneRunPerEnterAndNoneByEscape) {
         w.control(c.control)->setFocus();
         const auto press = [&] { QTest::keyClick(w.control(c.control), c.key, Qt::ShiftModifier); };
         c.yield == 0 ? press() : (w.ui.atYield[c.yield] = press, w.form.cmdPing_Click());
-        EXPECT_EQ(w.icmp.sent.size(), c.sent);
+        EXPECT_EQ(std::pair(w.icmp.sent.size(), w.ui.yields), std::pair(c.sent, c.yields));
         EXPECT_EQ(w.form.cmdPing.caption(), QString::fromUtf16(c.sent ? u"Ping" : u"开始"));
     }
     Window w;
@@ -243,18 +245,21 @@ TEST(Window, shouldShowTheToolkitsTextsInTheUsersLanguageAndEveryTitleWhole) {
     const struct {
         QLocale locale;
         const char16_t* ok;
-        const char16_t* copy;
+        const char16_t* menu;
     } cases[] = {
-        {QLocale(QLocale::Chinese, QLocale::China), u"确定", u"复制(&C)"},
-        {QLocale(QLocale::Hebrew, QLocale::Israel), u"אישור", u"הע&תק"},
+        {QLocale(QLocale::Chinese, QLocale::China), u"确定", u"复制(&C)||全选"},
+        {QLocale(QLocale::Hebrew, QLocale::Israel), u"אישור", u"הע&תק||בחר הכל"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.locale.name().toStdString());
         const ToolkitLanguage language(c.locale);
         Window w;
         const std::unique_ptr<QMenu> menu(w.status()->createStandardContextMenu());
-        EXPECT_EQ(menu->actions().value(0)->text().section(u'\t', 0, 0),
-                  QString::fromUtf16(c.copy));
+        QStringList items;
+        for (const QAction* action : menu->actions()) {
+            items.append(action->text().section(u'\t', 0, 0));
+        }
+        EXPECT_EQ(items.join(u'|'), QString::fromUtf16(c.menu));
         EXPECT_EQ(w.window.layoutDirection(), Qt::LeftToRight);
         // The box's OK button, and how much wider the box is than room.
         const auto shown = [](const QString& prompt, int room) {

@@ -63,10 +63,7 @@ int QtWindowSystem::messageBox(const QString& prompt, int style, const QString& 
     if (box.clickedButton() == retry) {
         return MsgBox::Retry;
     }
-    if (box.clickedButton() == ignore) {
-        return MsgBox::Ignore;
-    }
-    return box.clickedButton() == abort ? MsgBox::Abort : 0;
+    return box.clickedButton() == ignore ? MsgBox::Ignore : MsgBox::Abort;
 }
 
 void QtWindowSystem::resetMousePointer() {
