@@ -15,7 +15,7 @@ TEST(LinuxSocketLibrary, shouldNegotiateTheVersionAndCountStarts) {
         int32_t result;
         uint16_t version;
     } cases[] = {
-        {0x0101, 0, 0x0101}, {0x0202, 0, 0x0202}, {0x0303, 0, 0x0202}, {0x0302, 0, 0x0202},
+        {0x0101, 0, 0x0101}, {0x0202, 0, 0x0202}, {0x0103, 0, 0x0202}, {0x0302, 0, 0x0202},
         {0x0001, 0, 0x0001}, {0x0000, 10092, 0},  {0x0500, 10092, 0},
     };
     for (const auto& c : cases) {

@@ -136,9 +136,12 @@ TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
                 {QKeySequence::SelectNextChar, " Reply from a\n"},
                 {QKeySequence::SelectNextLine, " Reply from a\nStatus b\n"},
                 {QKeySequence::SelectPreviousChar, " Reply from a\nStatus b"},
+                {QKeySequence::SelectNextChar, " Reply from a\nStatus b\n"},
+                {QKeySequence::SelectPreviousChar, " Reply from a\nStatus b"},
                 {QKeySequence::MoveToStartOfLine, ""},
                 {QKeySequence::SelectEndOfDocument, "Status b\n"},
-                {QKeySequence::SelectAll, " Reply from a\nStatus b\n"}};
+                {QKeySequence::SelectAll, " Reply from a\nStatus b\n"},
+                {QKeySequence::SelectNextChar, " Reply from a\nStatus b\n"}};
     for (const auto& k : keys) {
         const QKeySequence sequence(k.key);
         QTest::keyClick(box, Qt::Key(sequence[0].key()), sequence[0].keyboardModifiers());
