@@ -3,13 +3,14 @@
 // is up it pings 127.0.0.1 through the window, then writes to $HOME/report
 // what it finds for the taking: the sockets it holds that could receive
 // ICMP, the descriptors it could take from the ICMP helper, and the sockets
-// that got anything between $HOME/listening and the test's $HOME/pinged;
-// then the results.
+// that got anything between $HOME/listening and the test's $HOME/pinged
+// (which names the helper); then the results.
 
 #include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGenericPlugin>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,19 +23,14 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace {
+#include <algorithm>
+#include <ranges>
 
-QString inHome(const char* name) {
-    return qEnvironmentVariable("HOME") + u'/' + QLatin1String(name);
-}
+namespace {
 
 // How many of the descriptors 0..n-1 are counted.
 int count(int n, const std::function<bool(int)>& counted) {
-    int found = 0;
-    for (int fd = 0; fd < n; ++fd) {
-        found += counted(fd);
-    }
-    return found;
+    return int(std::ranges::count_if(std::views::iota(0, n), counted));
 }
 
 bool couldReceiveIcmp(int fd) {
@@ -49,6 +45,7 @@ bool couldReceiveIcmp(int fd) {
 }
 
 void probe() {
+    QDir::setCurrent(qEnvironmentVariable("HOME"));
     // For the helper to inherit, were it to keep what it is given.
     dup2(open("/dev/null", O_RDONLY), 100);
     QWidget* window = nullptr;
@@ -71,31 +68,26 @@ void probe() {
     static_cast<void>(QTest::qWaitFor([&] { return shown().contains(u"平均速度"); }, 20000));
 
     const int held = count(1024, couldReceiveIcmp);
-    // The ICMP helper's descriptors, its socket among them, from the parent
-    // that started it as the same user.
-    int taken = 0;
-    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
-        QFile stat("/proc/" + pid + "/stat");
-        stat.open(QIODevice::ReadOnly);
-        const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
-        if (fields.size() > 2 && fields[2].toInt() == getpid()) {
-            const int pidfd = int(syscall(SYS_pidfd_open, pid.toInt(), 0));
-            taken +=
-                count(16, [pidfd](int fd) { return syscall(SYS_pidfd_getfd, pidfd, fd, 0) >= 0; });
-            close(pidfd);
-        }
-    }
-    QFile(inHome("listening")).open(QIODevice::WriteOnly);
-    static_cast<void>(QTest::qWaitFor([] { return QFile::exists(inHome("pinged")); }, 20000));
+    QFile("listening").open(QIODevice::WriteOnly);
+    static_cast<void>(QTest::qWaitFor([] { return QFileInfo("pinged").size() > 0; }, 20000));
     const int heard = count(1024, [](int fd) {
         char byte;
         return recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
     });
-    QFile report(inHome("report.part"));
+    // The helper's descriptors, its socket among them, from the parent that
+    // started it as the same user.
+    QFile pinged("pinged");
+    pinged.open(QIODevice::ReadOnly);
+    const int pidfd = int(syscall(SYS_pidfd_open, pinged.readAll().toInt(), 0));
+    const int taken = pidfd < 0 ? -1 : count(16, [pidfd](int fd) {
+        return syscall(SYS_pidfd_getfd, pidfd, fd, 0) >= 0;
+    });
+    close(pidfd);
+    QFile report("report.part");
     report.open(QIODevice::WriteOnly);
     report.write((QString::asprintf("held %d\ntaken %d\nheard %d\n", held, taken, heard) + shown())
                      .toUtf8());
-    report.rename(inHome("report"));
+    report.rename("report");
 }
 
 class Probe : public QGenericPlugin {
