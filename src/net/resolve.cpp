@@ -12,16 +12,14 @@ namespace {
 constexpr qsizetype kHostPadding = 64;
 
 // Trim: blanks only, not other white space.
-QString trimBlanks(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ') {
-        ++begin;
+QString trimBlanks(QStringView text) {
+    while (text.startsWith(u' ')) {
+        text = text.sliced(1);
     }
-    while (end > begin && text[end - 1] == u' ') {
-        --end;
+    while (text.endsWith(u' ')) {
+        text.chop(1);
     }
-    return text.mid(begin, end - begin);
+    return text.toString();
 }
 
 QString rightPart(const QString& text, qsizetype count) {
