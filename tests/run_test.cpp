@@ -385,4 +385,12 @@ TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAn
     }
 }
 
+// After a failure the pointer is the window's own, however often it was set.
+TEST(QtWindowSystem, shouldGiveThePointerBackHoweverOftenItWasSet) {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    QtWindowSystem().resetMousePointer();
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
 }  // namespace
