@@ -9,8 +9,6 @@
 #include "platform/settings_store_linux.h"
 #include "platform/socket_library_linux.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -22,10 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <string>
 #include <thread>
-#include <vector>
 
 // Made by a thread of its own, so the caller's namespace stays; -1 when refused.
 struct Netns {

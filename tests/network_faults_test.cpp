@@ -176,38 +176,39 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
 class Network : public testing::Test {
 protected:
     void SetUp() override {
-        // Router and target forward, and send errors without a rate limit.
+        // `up DEVICE ADDRESS...`: the link up with its addresses, the IPv6 ones not waiting
+        // for duplicate detection. Router and target forward, and send errors without limit.
+        const std::string up =
+            "up() { d=$1; shift; ip link set $d up; for a; do case $a in *:*) n=nodad;; *) n=;;\n"
+            "esac; ip addr add $a dev $d $n; done; }; up lo\n";
         const std::string forwarding =
-            "ip link set lo up; cd /proc/sys/net/ipv4; echo 1 >ip_forward; echo 0 >icmp_ratemask\n"
+            up +
+            "cd /proc/sys/net/ipv4; echo 1 >ip_forward; echo 0 >icmp_ratemask\n"
             "cd ../ipv6; echo 1 >conf/all/forwarding; echo 0 >icmp/ratelimit\n";
         const bool built =
             client.shell(
-                "ip link set lo up; echo 0 2147483647 >/proc/sys/net/ipv4/ping_group_range\n"
+                up +
+                "echo 0 2147483647 >/proc/sys/net/ipv4/ping_group_range\n"
                 "ip link add c0 type veth peer name r0 netns " +
                 router.path() +
-                "\nip addr add 198.18.1.1/24 dev c0; ip link set c0 up\n"
-                "ip addr add 2001:db8:1::1/64 dev c0 nodad; ip addr add fe80::1/64 dev c0 nodad\n"
+                "\nup c0 198.18.1.1/24 2001:db8:1::1/64 fe80::1/64\n"
                 "ip route add default via 198.18.1.2; ip route add default via 2001:db8:1::2") &&
             router.shell(
                 forwarding +
-                "ip addr add 198.18.1.2/24 dev r0; ip link set r0 up\n"
+                "up r0 198.18.1.2/24 2001:db8:1::2/64 fe80::2/64\n"
                 "ip link add r1 type veth peer name t0 netns " +
                 target.path() +
-                "\nip addr add 198.18.2.1/24 dev r1; ip link set r1 up\n"
-                "ip route add unreachable 198.18.3.0/24; ip route add blackhole 198.18.6.0/24\n"
-                "ip route add 198.18.5.0/24 via 198.18.2.2; ip route add blackhole "
-                "2001:db8:6::/64\n"
-                "ip addr add 2001:db8:1::2/64 dev r0 nodad; ip addr add fe80::2/64 dev r0 nodad\n"
-                "ip addr add 2001:db8:2::1/64 dev r1 nodad; ip addr add fe80::1/64 dev r1 nodad\n"
-                "ip link add r2 type veth peer name r3; ip link set r3 up; ip link set r2 up\n"
-                "ip addr add 2001:db8:7::1/64 dev r2 nodad; ip addr add fe80::1/64 dev r2 nodad\n"
+                "\nup r1 198.18.2.1/24 2001:db8:2::1/64 fe80::1/64\n"
+                "ip link add r2 type veth peer name r3; up r3; up r2 2001:db8:7::1/64 fe80::1/64\n"
                 "echo 1 >neigh/r2/mcast_solicit; echo 10 >neigh/r2/retrans_time_ms\n"
+                "ip route add unreachable 198.18.3.0/24; ip route add blackhole 198.18.6.0/24\n"
+                "ip route add 198.18.5.0/24 via 198.18.2.2\n"
+                "ip route add blackhole 2001:db8:6::/64\n"
                 "ip route add 2001:db8:5::/64 via 2001:db8:2::2") &&
             target.shell(
                 forwarding +
-                "ip addr add 198.18.2.2/24 dev t0; ip addr add 198.18.2.3/24 dev t0\n"
-                "ip link set t0 up; ip addr add 198.18.3.1/32 dev lo\n"
-                "ip addr add 2001:db8:2::2/64 dev t0 nodad; ip addr add fe80::2/64 dev t0 nodad\n"
+                "up lo 198.18.3.1/32\n"
+                "up t0 198.18.2.2/24 198.18.2.3/24 2001:db8:2::2/64 fe80::2/64\n"
                 "ip route add default via 198.18.2.1; ip route add default via 2001:db8:2::1\n"
                 "echo 100 >conf/t0/hop_limit; echo 100 >../ipv4/ip_default_ttl");
         if (!built) {
@@ -432,9 +433,8 @@ int rawSocketsHeld() {
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         int type = 0;
         socklen_t length = sizeof type;
-        raw += getsockopt(std::stoi(entry.path().filename()), SOL_SOCKET, SO_TYPE, &type,
-                          &length) == 0 &&
-               type == SOCK_RAW;
+        getsockopt(std::stoi(entry.path().filename()), SOL_SOCKET, SO_TYPE, &type, &length);
+        raw += type == SOCK_RAW;
     }
     return raw;
 }
@@ -508,9 +508,12 @@ TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
         {"198.18.5.1", "1", failed(""), 1, 1, "198.18.1.2"},
         // A silent drop: a time-out after 2700 ms.
         {"198.18.6.1", "1", failed(" Request Timeout\r\n"), 0, 0, ""},
+        // IPv6: this machine; the target's hop limit less the router's hop; the router's
+        // link-local address, by its zone.
         {"::1", "1", repliesPattern("::1", 1, 64), 1, 0, "::1"},
         {"2001:db8:2::2", "2", repliesPattern("2001:db8:2::2", 2, 99), 2, 0, "2001:db8:2::2"},
         {"fe80::2%c0", "1", repliesPattern("fe80::2", 1, 64), 1, 0, "fe80::2"},
+        // Address unreachable; no route.
         {"2001:db8:7::9", "1", failed("Destination Host Not Reachable"), 1, 1, "2001:db8:1::2"},
         {"2001:db8:4::1", "1", failed("Destination Unreahable"), 1, 1, "2001:db8:1::2"},
         // Hop limit exceeded, from the looping link.
