@@ -47,8 +47,7 @@ struct Netns {
 // A mount of a private mount namespace: a file bound over another, a small
 // file system, or a folder bound over itself read-only.
 struct Mount {
-    std::string source;
-    std::string target;
+    std::string source, target;
     const char* type = nullptr;  // none: a bind
     std::string options;
     bool readOnly = false;

@@ -308,15 +308,14 @@ std::future<std::vector<int>> standIn(const Netns& target, int requests, millise
             ttls.push_back(buffer[8]);
             const uint16_t id = uint16_t(buffer[24] << 8 | buffer[25]);
             const uint16_t seq = uint16_t(buffer[26] << 8 | buffer[27]);
-            const Bytes payload(buffer + 28, buffer + n);
-            const Bytes reply = icmpMessage(0, id, seq, payload);
+            const Bytes reply = icmpMessage(0, id, seq, Bytes(buffer + 28, buffer + n));
             const Bytes elsewhere =
                 ipPacket(kClient, inet_addr("198.18.3.1"), Bytes(buffer + 20, buffer + 28));
             const std::tuple<int, Bytes, int> all[] = {
                 {other, reply, 50},
                 {fd, icmpMessage(3, 0, 0, elsewhere, 1), 50},
                 {fd, late, 50},
-                {fd, icmpMessage(0, id, seq, Bytes(payload.begin(), payload.end() - 1)), 100},
+                {fd, icmpMessage(0, id, seq, Bytes(buffer + 28, buffer + n - 1)), 100},
                 {fd, reply, 50},
             };
             std::this_thread::sleep_for(delay);
