@@ -25,6 +25,11 @@
 #include <future>
 #include <optional>
 
+// Names the instances on either socket kind. ADL finds it here, by the kind's namespace.
+static void PrintTo(LinuxIcmpHelper::SocketKind kind, std::ostream* out) {
+    *out << (kind == LinuxIcmpHelper::SocketKind::HelperOnly ? "Helper" : "Datagram");
+}
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -223,10 +228,6 @@ protected:
 
 const auto kKinds = testing::Values(Kind::DatagramOnly, Kind::HelperOnly);
 
-std::string kindName(const testing::TestParamInfo<Kind>& info) {
-    return info.param == Kind::HelperOnly ? "Helper" : "Datagram";
-}
-
 // Sockets of the calling thread's namespace in /proc/net/<table> (icmp: datagram ones).
 int socketsIn(const std::string& table) {
     std::ifstream file("/proc/thread-self/net/" + table);
@@ -350,7 +351,7 @@ protected:
 // An error that comes after its echo's time-out is no answer to the next
 // echo, which it reaches during the wait: only the sequence tells them apart.
 TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
-    const Bytes payload = Bytes(32767, ' ');
+    const Bytes payload(32767, ' ');
     EXPECT_EQ(send(helper, h, "198.18.2.2", payload, 0, 1).result, 0u);
     const Echo echo = send(helper, h, "198.18.2.2", payload, 2000);
     EXPECT_EQ(echo.seen(), std::tuple(1u, IpStatus::Success, "198.18.2.2", 99, payload));
@@ -424,7 +425,7 @@ TEST_P(LiveEcho, TakesItsReplyFromTheTargetOnlyWhateverItsData) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, LiveEcho, kKinds, kindName);
+INSTANTIATE_TEST_SUITE_P(Kinds, LiveEcho, kKinds, testing::PrintToStringParamName());
 
 // This process's descriptors that are raw sockets.
 int rawSocketsHeld() {
@@ -566,6 +567,6 @@ TEST_P(RealRun, shouldReportTheRoundTripTimeThatPingReports) {
     EXPECT_EQ(ttls.get().size(), 8u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sockets, RealRun, kKinds, kindName);
+INSTANTIATE_TEST_SUITE_P(Sockets, RealRun, kKinds, testing::PrintToStringParamName());
 
 }  // namespace
