@@ -5,48 +5,33 @@
 // its links, addresses and routes, also when a test fails or crashes.
 
 #include "fakes.h"
-#include "platform/icmp/icmp_packet_linux.h"
 #include "platform/icmp_linux.h"
 #include "platform/settings_store_linux.h"
 #include "platform/socket_library_linux.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 // Made by a thread of its own, so the caller's namespace stays; -1 when refused.
-class Netns {
-public:
+struct Netns {
     Netns() {
         std::thread([this] {
-            if (unshare(CLONE_NEWNET) == 0) {
-                fd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-            }
+            fd = unshare(CLONE_NEWNET) == 0 ? open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)
+                                            : -1;
         }).join();
     }
     Netns(const Netns&) = delete;
-    Netns& operator=(const Netns&) = delete;
-    ~Netns() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
+    ~Netns() { close(fd); }
     // For tools that take a namespace file.
     std::string path() const {
         return "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd);
@@ -62,8 +47,7 @@ public:
 // A mount of a private mount namespace: a file bound over another, a small
 // file system, or a folder bound over itself read-only.
 struct Mount {
-    std::string source;
-    std::string target;
+    std::string source, target;
     const char* type = nullptr;  // none: a bind
     std::string options;
     bool readOnly = false;
@@ -88,21 +72,17 @@ inline void withMounts(const std::vector<Mount>& mounts, const std::function<voi
 }
 
 // The calling thread, for a scope.
-class InNetns {
-public:
-    explicit InNetns(const Netns& ns)
-        : home_(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) {
+struct InNetns {
+    explicit InNetns(const Netns& ns) {
         EXPECT_EQ(setns(ns.fd, CLONE_NEWNET), 0) << strerror(errno);
     }
-    ~InNetns() {
-        setns(home_, CLONE_NEWNET);
-        close(home_);
-    }
     InNetns(const InNetns&) = delete;
-    InNetns& operator=(const InNetns&) = delete;
+    ~InNetns() {
+        setns(home, CLONE_NEWNET);
+        close(home);
+    }
 
-private:
-    int home_;
+    const int home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
 };
 
 // A form on the real ICMP layer and resolver of the calling thread's
@@ -132,26 +112,13 @@ struct RealForm {
 inline std::vector<pid_t> childrenOf(pid_t parent) {
     std::vector<pid_t> pids;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        std::istringstream fields(line.substr(line.rfind(')') + 1));
-        char state = 0;
+        std::string stat;
+        std::getline(std::ifstream(entry.path() / "stat"), stat);
         pid_t ppid = 0;
-        if (fields >> state >> ppid && ppid == parent) {
+        if (std::sscanf(stat.c_str() + stat.rfind(')') + 1, " %*c %d", &ppid) == 1 &&
+            ppid == parent) {
             pids.push_back(std::stoi(entry.path().filename()));
         }
     }
     return pids;
-}
-
-inline std::vector<uint8_t> icmpMessage(uint8_t type, uint16_t id, uint16_t seq,
-                                        const std::vector<uint8_t>& body, uint8_t code = 0) {
-    std::vector<uint8_t> m{
-        type, code, 0, 0, uint8_t(id >> 8), uint8_t(id), uint8_t(seq >> 8), uint8_t(seq)};
-    m.insert(m.end(), body.begin(), body.end());
-    const uint16_t sum = icmp::checksum(m);
-    m[2] = uint8_t(sum >> 8);
-    m[3] = uint8_t(sum);
-    return m;
 }
