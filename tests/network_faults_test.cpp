@@ -442,7 +442,16 @@ int rawSocketsHeld() {
 // Datagram sockets while ping_group_range allows them, then one helper for
 // every handle, started at the first that needs it, again after it ended, and
 // ended with the layer; the raw socket is the helper's alone.
+// While a handle uses the helper, the caller and the helper share one
+// processor; after it, the caller's own choice is back.
 TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
+    const auto processors = [](pid_t pid) {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        sched_getaffinity(pid, sizeof set, &set);
+        return set;
+    };
+    const cpu_set_t own = processors(0);
     {
         LinuxIcmpHelper helper(Kind::Auto);
         LinuxIcmpHelper datagramOnly(Kind::DatagramOnly);
@@ -458,6 +467,10 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
         for (const auto handle : {datagram, viaHelper, again}) {
             EXPECT_EQ(send(helper, handle, "127.0.0.1", Bytes(8, ' '), 1000).result, 1u);
         }
+        const cpu_set_t pinned = processors(0);
+        const cpu_set_t helpers = processors(childrenOf(getpid()).at(0));
+        EXPECT_EQ(CPU_COUNT(&pinned), 1);
+        EXPECT_TRUE(CPU_EQUAL(&helpers, &pinned));
         EXPECT_EQ(socketsIn("icmp"), 1);  // datagram sockets show once bound by their first send
         EXPECT_EQ(socketsIn("raw"), 1);
         EXPECT_EQ(rawSocketsHeld(), 0);
@@ -475,6 +488,10 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
             ASSERT_EQ(now.size(), 1u);
             EXPECT_NE(now[0], old);
         }
+        helper.IcmpCloseHandle(viaHelper);
+        helper.IcmpCloseHandle(again);
+        const cpu_set_t after = processors(0);
+        EXPECT_TRUE(CPU_EQUAL(&after, &own));
     }
     EXPECT_TRUE(childrenOf(getpid()).empty());
 }
