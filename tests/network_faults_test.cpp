@@ -260,9 +260,13 @@ Echo send(LinuxIcmpHelper& helper, IcmpHelper::Handle h, const std::string& to, 
     };
     if (to.find(':') == std::string::npos) {
         EchoReply r;
+        r.Reserved = r.Options.Tos = 0xAB;  // what a reply does not carry reads 0
         const uint32_t result =
             helper.IcmpSendEcho(h, inet_addr(to.c_str()), data.data(), size, set, &r,
                                 kEchoReplyHeaderSize + size, timeoutMs);
+        if (result == 1) {
+            EXPECT_EQ(r.Reserved + r.Options.Tos, 0);
+        }
         return got(result, r, AF_INET, r.Options.Ttl);
     }
     const std::string address = to.substr(0, to.find('%'));
