@@ -15,68 +15,59 @@ namespace {
 
 using namespace std::string_literals;
 
-TEST(ProfileFile, shouldFindTheValueOfAKeyInItsSection) {
-    // A null value: not found.
-    const std::tuple<std::string, const char*, const char*> cases[] = {
+// The value of a key in its section, else the default; never a wait for a
+// FIFO's writer, nor a read without end of /dev/zero; only the first MiB, and
+// no more of a value than the buffer holds.
+TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
+    const QTemporaryDir dir;
+    const auto file = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    LinuxSettingsStore store({}, {}, {}, {});
+    const auto read = [&](const char* name, const char* key, uint32_t size) {
+        char buffer[1024];
+        std::fill_n(buffer, sizeof buffer, 'x');
+        const uint32_t n = store.GetPrivateProfileStringA("settings", key, "default", buffer, size,
+                                                          QFile::encodeName(file(name)));
+        EXPECT_EQ(buffer[n], '\0');
+        return std::string(buffer, n);
+    };
+    const std::string mib10(10 << 20, ';');  // one comment line
+    const std::string longValue =
+        "[settings]\nhostname=" + std::string(1024, 'a') + "\nbytes=a\0b"s;
+    const std::tuple<std::string, const char*, std::string> cases[] = {
         {"[settings]\r\nhostname=h\r\ntimes=4\r\n", "times", "4"},
-        {"[settings]\r\nhostname=h\r\n", "bytes", nullptr},
-        {"[other]\r\nhostname=h\r\n", "hostname", nullptr},
-        {"hostname=x\r\n[settings]\r\n[b]\r\nhostname=y\r\n", "hostname", nullptr},
+        {"[settings]\r\nhostname=h\r\n", "bytes", "default"},
+        {"[other]\r\nhostname=h\r\n", "hostname", "default"},
+        {"hostname=x\r\n[settings]\r\n[b]\r\nhostname=y\r\n", "hostname", "default"},
         {"[SetTings]\r\nHOSTNAME=h\r\n", "hostname", "h"},
         {" [ settings ] \r\n\thostname \t=h\r\n", "hostname", "h"},
         {"[settings]\r\nhostname= \"a b\" ;c=d \r\n", "hostname", " \"a b\" ;c=d "},
         {"[settings]\r\nhostname=\r\n", "hostname", ""},
         {"[settings]\nhostname=1\nhostname=2\n", "hostname", "1"},
-        {"[settings]\nx=1\n[settings]\nhostname=2\n", "hostname", nullptr},
+        {"[settings]\nx=1\n[settings]\nhostname=2\n", "hostname", "default"},
         {"[settings]\rtimes=4\rbytes=32\r", "bytes", "32"},
         {"[settings]\ntimes=4\nbytes=32", "bytes", "32"},
         {"[settings]\n;hostname=c\n  ;x\nhostname=h\n", "hostname", "h"},
         {"\xEF\xBB\xBF[settings]\nhostname=h\n", "hostname", "h"},
         {"[settings]\nhostname=例子.测试\n", "hostname", "例子.测试"},
-        {"\0\xFF[\x01=\n"s, "hostname", nullptr},
+        {"\0\xFF[\x01=\n"s, "hostname", "default"},
         {"[settings]\nhostname=\xFF\xC3(\n", "hostname", "\xFF\xC3("},
+        {"[settings]\nhostname=h\n" + mib10, "hostname", "h"},
+        {"[settings]\n" + mib10 + "\nhostname=h", "hostname", "default"},
+        {longValue, "hostname", std::string(1023, 'a')},
+        {longValue, "bytes", "a\0b"s},
     };
-    for (const auto& [content, key, expected] : cases) {
-        const auto value = findProfileValue(content, "settings", key);
-        EXPECT_EQ(value ? std::string(*value) : "(none)", expected ? expected : "(none)")
-            << content;
+    for (const auto& [content, key, value] : cases) {
+        writeFile(file("file"), QByteArray::fromStdString(content));
+        EXPECT_EQ(read("file", key, 1024), value) << content.substr(0, 80);
     }
-}
-
-// Never a wait for a FIFO's writer, nor a read without end of /dev/zero;
-// only the first MiB, and no more of a value than the buffer holds.
-TEST(LinuxSettingsStore, shouldReadOnlyRegularFilesTheirFirstMiBAndWhatTheBufferHolds) {
-    const QTemporaryDir dir;
-    const std::string mib10(10 << 20, ';');  // one comment line
-    const auto file = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
-    writeFile(file("early"), QByteArray::fromStdString("[settings]\nhostname=h\n" + mib10));
-    writeFile(file("late"), QByteArray::fromStdString("[settings]\n" + mib10 + "\nhostname=h"));
-    writeFile(file("long"), QByteArray::fromStdString("[settings]\nhostname=" +
-                                                      std::string(1024, 'a') + "\nbytes=a\0b"s));
+    EXPECT_EQ(read("file", "hostname", 1), "");
+    EXPECT_EQ(read("missing", "hostname", 5), "defa");
     QDir(dir.path()).mkdir(QStringLiteral("folder"));
     mkfifo(QFile::encodeName(file("fifo")).constData(), 0600);
     QFile::link(QStringLiteral("/dev/zero"), file("zero"));
     QFile::link(file("fifo"), file("tofifo"));
-    const std::tuple<const char*, const char*, uint32_t, std::string> cases[] = {
-        {"early", "hostname", 1024, "h"},
-        {"late", "hostname", 1024, "default"},
-        {"long", "hostname", 1024, std::string(1023, 'a')},
-        {"long", "bytes", 1024, "a\0b"s},
-        {"missing", "hostname", 5, "defa"},
-        {"early", "hostname", 1, ""},
-        {"folder", "hostname", 1024, "default"},
-        {"fifo", "hostname", 1024, "default"},
-        {"zero", "hostname", 1024, "default"},
-        {"tofifo", "hostname", 1024, "default"},
-    };
-    LinuxSettingsStore store({}, {}, {}, {});
-    for (const auto& [name, key, size, value] : cases) {
-        char buffer[1024];
-        std::fill_n(buffer, sizeof buffer, 'x');
-        const uint32_t n = store.GetPrivateProfileStringA("settings", key, "default", buffer, size,
-                                                          QFile::encodeName(file(name)));
-        EXPECT_EQ(std::string(buffer, n), value) << name << " " << key;
-        EXPECT_EQ(buffer[n], '\0');
+    for (const char* name : {"folder", "fifo", "zero", "tofifo"}) {
+        EXPECT_EQ(read(name, "hostname", 1024), "default") << name;
     }
 }
 
