@@ -72,13 +72,11 @@ TEST(Window, shouldShowEveryControlOfTheLayoutWhereItBelongsWhateverTheWindowsSi
             EXPECT_EQ(std::pair(button->text(), spoken(button)), std::pair(caption, caption));
         }
     }
-    const auto edit = [&](const char* name) { return static_cast<QLineEdit*>(w.control(name)); };
-    EXPECT_EQ(std::tuple(edit("lblPingTimes")->text(), edit("lblPacketSize")->text()),
-              std::tuple(QStringLiteral("4"), QStringLiteral("32")));
-    EXPECT_EQ(QStringList({spoken(edit("Host")), spoken(edit("lblPingTimes")),
-                           spoken(edit("lblPacketSize"))}),
-              QStringList({QStringLiteral(u"请输入IP地址或网址"), QStringLiteral(u"次数"),
-                           QStringLiteral(u"包大小")}));
+    QStringList boxes;  // each box's name, then its text
+    for (const char* name : {"Host", "lblPingTimes", "lblPacketSize"}) {
+        boxes << spoken(w.control(name)) << static_cast<QLineEdit*>(w.control(name))->text();
+    }
+    EXPECT_EQ(boxes, QStringList({"请输入IP地址或网址", "127.0.0.1", "次数", "4", "包大小", "32"}));
     EXPECT_EQ(w.status()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(w.status()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     // Tab walks the controls that take the focus by their tab index, round.
@@ -276,9 +274,7 @@ TEST(Window, shouldShowTheToolkitsTextsInTheUsersLanguageAndEveryTitleWhole) {
 // The desktop's icons and the window's are one design: the window's is read
 // from the .ico without the image plugin, each size as its PNG.
 TEST(Window, shouldCarryTheIconOfTheDesktopEntry) {
-    QFile file(QStringLiteral(PING_SOURCE_DIR "/resources/sondrel-ping.ico"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray ico = file.readAll();
+    const QByteArray ico = readFile(QStringLiteral(PING_SOURCE_DIR "/resources/sondrel-ping.ico"));
     const QIcon icon = iconFromIco(ico);
     ASSERT_EQ(icon.availableSizes(), QList<QSize>({{16, 16}, {24, 24}, {32, 32}, {48, 48}}));
     for (const int size : {16, 24, 32, 48}) {
