@@ -62,6 +62,8 @@ TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
     }
     EXPECT_EQ(read("file", "hostname", 1), "");
     EXPECT_EQ(read("missing", "hostname", 5), "defa");
+    EXPECT_EQ(store.GetPrivateProfileStringA("settings", "hostname", "default", nullptr, 0, ""),
+              0u);
     QDir(dir.path()).mkdir(QStringLiteral("folder"));
     mkfifo(QFile::encodeName(file("fifo")).constData(), 0600);
     QFile::link(QStringLiteral("/dev/zero"), file("zero"));
