@@ -10,40 +10,31 @@
 
 namespace {
 
-TEST(LinuxSocketLibrary, shouldNegotiateTheVersionAndCountStarts) {
-    const struct {
-        uint16_t requested;
-        int32_t result;
-        uint16_t version;
-    } cases[] = {
+// Every call outside a start is refused; a refused start opens none, and
+// the last cleanup of nested starts closes the library.
+TEST(LinuxSocketLibrary, shouldNegotiateTheVersionAndServeOnlyWhileStarted) {
+    // Requested, the result, the version given.
+    const std::tuple<uint16_t, int32_t, uint16_t> cases[] = {
         {0x0101, 0, 0x0101}, {0x0202, 0, 0x0202}, {0x0103, 0, 0x0202}, {0x0302, 0, 0x0202},
         {0x0001, 0, 0x0001}, {0x0000, 10092, 0},  {0x0500, 10092, 0},
     };
-    for (const auto& c : cases) {
+    for (const auto& [requested, result, version] : cases) {
+        SCOPED_TRACE(requested);
+        const bool started = result == 0;
         LinuxSocketLibrary library;
         WsaData data;
-        EXPECT_EQ(library.WSAStartup(c.requested, data), c.result) << c.requested;
-        EXPECT_EQ(std::tuple(data.wVersion, data.wHighVersion, data.iMaxSockets > 0),
-                  std::tuple(c.version, c.result ? 0 : 0x0202, c.result == 0))
-            << c.requested;
-        EXPECT_EQ(library.startCount(), c.result == 0 ? 1 : 0) << c.requested;
+        EXPECT_EQ(library.WSAStartup(requested, data), result);
+        EXPECT_EQ(std::tuple(data.wVersion, data.wHighVersion, data.iMaxSockets > 0,
+                             library.startCount()),
+                  std::tuple(version, started ? 0x0202 : 0, started, started ? 1 : 0));
+        EXPECT_EQ(library.gethostbyname("127.0.0.1") != nullptr, started);
+        library.WSAStartup(0x0202, data);
+        EXPECT_EQ(library.WSACleanup(), 0);
+        EXPECT_EQ(library.gethostbyname("127.0.0.1") != nullptr, started);
+        EXPECT_EQ(library.WSACleanup(), started ? 0 : -1);
+        EXPECT_EQ(library.gethostbyname("127.0.0.1"), nullptr);
+        EXPECT_EQ(library.WSAGetLastError(), 10093);
     }
-}
-
-TEST(LinuxSocketLibrary, shouldRefuseEveryCallOutsideAStart) {
-    LinuxSocketLibrary library;
-    EXPECT_EQ(library.gethostbyname("127.0.0.1"), nullptr);
-    EXPECT_EQ(library.WSAGetLastError(), 10093);
-    EXPECT_EQ(library.WSACleanup(), -1);
-
-    WsaData data;
-    library.WSAStartup(0x0101, data);
-    library.WSAStartup(0x0202, data);
-    EXPECT_EQ(library.WSACleanup(), 0);
-    EXPECT_NE(library.gethostbyname("127.0.0.1"), nullptr);  // one start still open
-    EXPECT_EQ(library.WSACleanup(), 0);
-    EXPECT_EQ(library.gethostbyname("127.0.0.1"), nullptr);
-    EXPECT_EQ(library.WSAGetLastError(), 10093);
 }
 
 std::string firstAddress(const HostEnt* entry) {

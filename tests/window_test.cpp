@@ -72,13 +72,11 @@ TEST(Window, shouldShowEveryControlOfTheLayoutWhereItBelongsWhateverTheWindowsSi
             EXPECT_EQ(std::pair(button->text(), spoken(button)), std::pair(caption, caption));
         }
     }
-    const auto edit = [&](const char* name) { return static_cast<QLineEdit*>(w.control(name)); };
-    EXPECT_EQ(std::tuple(edit("lblPingTimes")->text(), edit("lblPacketSize")->text()),
-              std::tuple(QStringLiteral("4"), QStringLiteral("32")));
-    EXPECT_EQ(QStringList({spoken(edit("Host")), spoken(edit("lblPingTimes")),
-                           spoken(edit("lblPacketSize"))}),
-              QStringList({QStringLiteral(u"请输入IP地址或网址"), QStringLiteral(u"次数"),
-                           QStringLiteral(u"包大小")}));
+    QStringList boxes;  // each box's name, then its text
+    for (const char* name : {"Host", "lblPingTimes", "lblPacketSize"}) {
+        boxes << spoken(w.control(name)) << static_cast<QLineEdit*>(w.control(name))->text();
+    }
+    EXPECT_EQ(boxes, QStringList({"请输入IP地址或网址", "127.0.0.1", "次数", "4", "包大小", "32"}));
     EXPECT_EQ(w.status()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(w.status()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     // Tab walks the controls that take the focus by their tab index, round.
@@ -128,24 +126,22 @@ TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
     box->setFocus();
     QTest::keyClicks(box, QStringLiteral("xy\b"));
     EXPECT_EQ(w.text(), QStringLiteral(" Reply from a\r\nStatus b\r\n"));
-    const struct {
-        QKeySequence::StandardKey key;
-        const char* selected;
-    } keys[] = {{QKeySequence::SelectNextChar, " "},
-                {QKeySequence::SelectEndOfLine, " Reply from a"},
-                {QKeySequence::SelectNextChar, " Reply from a\n"},
-                {QKeySequence::SelectNextLine, " Reply from a\nStatus b\n"},
-                {QKeySequence::SelectPreviousChar, " Reply from a\nStatus b"},
-                {QKeySequence::SelectNextChar, " Reply from a\nStatus b\n"},
-                {QKeySequence::SelectPreviousChar, " Reply from a\nStatus b"},
-                {QKeySequence::MoveToStartOfLine, ""},
-                {QKeySequence::SelectEndOfDocument, "Status b\n"},
-                {QKeySequence::SelectAll, " Reply from a\nStatus b\n"},
-                {QKeySequence::SelectNextChar, " Reply from a\nStatus b\n"}};
-    for (const auto& k : keys) {
-        const QKeySequence sequence(k.key);
+    const std::pair<QKeySequence::StandardKey, const char*> keys[] = {
+        {QKeySequence::SelectNextChar, " "},
+        {QKeySequence::SelectEndOfLine, " Reply from a"},
+        {QKeySequence::SelectNextChar, " Reply from a\n"},
+        {QKeySequence::SelectNextLine, " Reply from a\nStatus b\n"},
+        {QKeySequence::SelectPreviousChar, " Reply from a\nStatus b"},
+        {QKeySequence::SelectNextChar, " Reply from a\nStatus b\n"},
+        {QKeySequence::SelectPreviousChar, " Reply from a\nStatus b"},
+        {QKeySequence::MoveToStartOfLine, ""},
+        {QKeySequence::SelectEndOfDocument, "Status b\n"},
+        {QKeySequence::SelectAll, " Reply from a\nStatus b\n"},
+        {QKeySequence::SelectNextChar, " Reply from a\nStatus b\n"}};
+    for (const auto& [key, selected] : keys) {
+        const QKeySequence sequence(key);
         QTest::keyClick(box, Qt::Key(sequence[0].key()), sequence[0].keyboardModifiers());
-        EXPECT_EQ(box->selectedText(), QString::fromLatin1(k.selected))
+        EXPECT_EQ(box->selectedText(), QString::fromLatin1(selected))
             << sequence.toString().toStdString();
     }
     QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
@@ -165,7 +161,8 @@ TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
 
 // Each frame of an echo's wait paints what changed, say the caption of a
 // stop request taken at the yield before; nothing else runs until the next
-// yield, neither a click nor a queued call.
+// yield, neither a click nor a queued call. A click takes the focus first, so
+// the box it leaves loses its blanks; the window does not close during a run.
 TEST(Window, shouldPaintAStopRequestWithinAFrameOfTheYieldThatTookIt) {
     struct PaintedCaption : QObject {
         QString caption;
@@ -177,7 +174,12 @@ TEST(Window, shouldPaintAStopRequestWithinAFrameOfTheYieldThatTookIt) {
         }
     } painted;
     Window w;
-    w.control("cmdPing")->installEventFilter(&painted);
+    auto* ping = static_cast<QPushButton*>(w.control("cmdPing"));
+    auto* times = static_cast<QLineEdit*>(w.control("lblPingTimes"));
+    times->setFocus();
+    QTest::keyClicks(times, QStringLiteral(" 2 "));
+    EXPECT_EQ(w.form.lblPingTimes.text(), QStringLiteral("4 2 "));
+    ping->installEventFilter(&painted);
     int served = 0;
     QStringList frames;
     w.icmp.whileBlocked = [&] {
@@ -186,83 +188,68 @@ TEST(Window, shouldPaintAStopRequestWithinAFrameOfTheYieldThatTookIt) {
         w.window.paintWhileWaiting();
         frames.append(painted.caption);
     };
-    w.ui.atYield[2] = [&] { QTest::mouseClick(w.control("cmdPing"), Qt::LeftButton); };
-    w.form.cmdPing_Click();
+    bool closedDuringRun = true;
+    w.ui.atYield[1] = [&] {
+        closedDuringRun = w.window.close();
+        EXPECT_EQ(std::pair(ping->text(), w.control("cmdClose")->isEnabled()),
+                  std::pair(QStringLiteral("Stop"), false));
+    };
+    w.ui.atYield[2] = [&] { QTest::mouseClick(ping, Qt::LeftButton); };
+    QTest::mouseClick(ping, Qt::LeftButton);
     EXPECT_EQ(frames, QStringList({QStringLiteral("Stop"), QStringLiteral("Ping")}));
-    EXPECT_EQ(served, 0);
+    EXPECT_EQ(std::pair(w.form.lblPingTimes.text(), times->text()),
+              std::pair(QStringLiteral("42"), QStringLiteral("42")));
+    EXPECT_EQ(std::tuple(closedDuringRun, w.icmp.sent.size(), times->hasFocus(), served),
+              std::tuple(false, 2u, false, 0));
     QCoreApplication::processEvents();
     EXPECT_EQ(served, 2);
+    EXPECT_TRUE(w.window.close());
+    EXPECT_TRUE(w.form.closed());
 }
 
 // cmdPing is the default button: Enter presses it unless a button has the
-// focus, once; Esc presses nothing. A click takes the focus first, so the
-// box it leaves loses its blanks; the window does not close during a run.
+// focus, once; Esc presses nothing.
 TEST(Window, shouldStartOrStopOneRunPerEnterAndNoneByEscape) {
-    const struct {
-        const char* control;
-        Qt::Key key;
-        int yield;  // pressed at this yield of a run of 4 echoes; 0: before
-        size_t sent;
-        int yields;  // the host box's Enter yields once more after its click
-    } cases[] = {
+    // Pressed at this yield of a run of 4 echoes (0: before); the echoes sent
+    // and the yields (the host box's Enter yields once more after its click).
+    const std::tuple<const char*, Qt::Key, int, size_t, int> cases[] = {
         {"Host", Qt::Key_Return, 0, 4, 5},          {"lblPingTimes", Qt::Key_Enter, 0, 4, 4},
         {"lblPacketSize", Qt::Key_Return, 0, 4, 4}, {"txtStatus", Qt::Key_Return, 0, 4, 4},
         {"txtStatus", Qt::Key_Escape, 0, 0, 0},     {"lblPacketSize", Qt::Key_Escape, 0, 0, 0},
         {"Host", Qt::Key_Return, 1, 1, 2},          {"lblPingTimes", Qt::Key_Return, 2, 2, 2},
         {"ComdSave", Qt::Key_Return, 0, 0, 1},  // the focused button's own
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.control) + " " + std::to_string(c.key));
+    for (const auto& [control, key, yield, sent, yields] : cases) {
+        SCOPED_TRACE(std::string(control) + " " + std::to_string(key));
         Window w;
-        w.control(c.control)->setFocus();
-        const auto press = [&] { QTest::keyClick(w.control(c.control), c.key, Qt::ShiftModifier); };
-        c.yield == 0 ? press() : (w.ui.atYield[c.yield] = press, w.form.cmdPing_Click());
-        EXPECT_EQ(std::pair(w.icmp.sent.size(), w.ui.yields), std::pair(c.sent, c.yields));
-        EXPECT_EQ(w.form.cmdPing.caption(), QString::fromUtf16(c.sent ? u"Ping" : u"开始"));
+        QWidget* focused = w.control(control);
+        focused->setFocus();
+        const auto press = [&] { QTest::keyClick(focused, key, Qt::ShiftModifier); };
+        yield == 0 ? press() : (w.ui.atYield[yield] = press, w.form.cmdPing_Click());
+        EXPECT_EQ(std::pair(w.icmp.sent.size(), w.ui.yields), std::pair(sent, yields));
+        EXPECT_EQ(w.form.cmdPing.caption(), QString::fromUtf16(sent ? u"Ping" : u"开始"));
     }
-    Window w;
-    auto* times = static_cast<QLineEdit*>(w.control("lblPingTimes"));
-    times->setFocus();
-    QTest::keyClicks(times, QStringLiteral(" 2 "));
-    EXPECT_EQ(w.form.lblPingTimes.text(), QStringLiteral("4 2 "));
-    bool closedDuringRun = true;
-    w.ui.atYield[1] = [&] {
-        closedDuringRun = w.window.close();
-        EXPECT_EQ(std::pair(static_cast<QPushButton*>(w.control("cmdPing"))->text(),
-                            w.control("cmdClose")->isEnabled()),
-                  std::pair(QStringLiteral("Stop"), false));
-    };
-    QTest::mouseClick(w.control("cmdPing"), Qt::LeftButton);
-    EXPECT_EQ(std::pair(w.form.lblPingTimes.text(), times->text()),
-              std::pair(QStringLiteral("42"), QStringLiteral("42")));
-    EXPECT_EQ(std::tuple(closedDuringRun, w.icmp.sent.size(), times->hasFocus()),
-              std::tuple(false, 42u, false));
-    EXPECT_TRUE(w.window.close());
-    EXPECT_TRUE(w.form.closed());
 }
 
 // The toolkit's texts follow the user's language; the program's own texts
 // and its fixed layout never do. A box is wide enough for its whole title in
 // a window manager's title bar (openbox: 提示 from 144 pixels on).
 TEST(Window, shouldShowTheToolkitsTextsInTheUsersLanguageAndEveryTitleWhole) {
-    const struct {
-        QLocale locale;
-        const char16_t* ok;
-        const char16_t* menu;
-    } cases[] = {
+    // The OK button's caption and the results' menu, in the user's language.
+    const std::tuple<QLocale, const char16_t*, const char16_t*> cases[] = {
         {QLocale(QLocale::Chinese, QLocale::China), u"确定", u"复制(&C)||全选"},
         {QLocale(QLocale::Hebrew, QLocale::Israel), u"אישור", u"הע&תק||בחר הכל"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.locale.name().toStdString());
-        const ToolkitLanguage language(c.locale);
+    for (const auto& [locale, okText, menuText] : cases) {
+        SCOPED_TRACE(locale.name().toStdString());
+        const ToolkitLanguage language(locale);
         Window w;
         const std::unique_ptr<QMenu> menu(w.status()->createStandardContextMenu());
         QStringList items;
         for (const QAction* action : menu->actions()) {
             items.append(action->text().section(u'\t', 0, 0));
         }
-        EXPECT_EQ(items.join(u'|'), QString::fromUtf16(c.menu));
+        EXPECT_EQ(items.join(u'|'), QString::fromUtf16(menuText));
         EXPECT_EQ(w.window.layoutDirection(), Qt::LeftToRight);
         // The box's OK button, and how much wider the box is than room.
         const auto shown = [](const QString& prompt, int room) {
@@ -276,7 +263,7 @@ TEST(Window, shouldShowTheToolkitsTextsInTheUsersLanguageAndEveryTitleWhole) {
             return seen;
         };
         const auto [ok, spare] = shown(QStringLiteral(u"已经保存参数"), 144);
-        EXPECT_EQ(ok, QString::fromUtf16(c.ok));
+        EXPECT_EQ(ok, QString::fromUtf16(okText));
         EXPECT_GE(spare, 0);
         // A prompt wider than the title needs is never cut to it.
         const QString path(60, u'/');
@@ -287,9 +274,7 @@ TEST(Window, shouldShowTheToolkitsTextsInTheUsersLanguageAndEveryTitleWhole) {
 // The desktop's icons and the window's are one design: the window's is read
 // from the .ico without the image plugin, each size as its PNG.
 TEST(Window, shouldCarryTheIconOfTheDesktopEntry) {
-    QFile file(QStringLiteral(PING_SOURCE_DIR "/resources/sondrel-ping.ico"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray ico = file.readAll();
+    const QByteArray ico = readFile(QStringLiteral(PING_SOURCE_DIR "/resources/sondrel-ping.ico"));
     const QIcon icon = iconFromIco(ico);
     ASSERT_EQ(icon.availableSizes(), QList<QSize>({{16, 16}, {24, 24}, {32, 32}, {48, 48}}));
     for (const int size : {16, 24, 32, 48}) {
