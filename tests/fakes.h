@@ -18,6 +18,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -160,35 +161,28 @@ public:
     const HostEnt* gethostbyname(const char* name) override {
         lookups.emplace_back(name);
         if (const auto six = names6.find(name); six != names6.end()) {
-            address6 = six->second;
-            list[0] = reinterpret_cast<const char*>(address6.data());
-            entry = {nullptr, nullptr, AddressFamily::Inet6, 16, list};
-            return &entry;
+            return answer(AddressFamily::Inet6, six->second);
         }
-        auto it = names.find(name);
-        if (it == names.end()) {
-            lastError = missError;
-            return nullptr;
-        }
-        address = it->second;
-        list[0] = reinterpret_cast<const char*>(address.data());
-        entry = {nullptr, nullptr, AddressFamily::Inet, 4, list};
-        return &entry;
+        const auto four = names.find(name);
+        return four == names.end() ? nullptr : answer(AddressFamily::Inet, four->second);
     }
-    int32_t WSAGetLastError() override { return lastError; }
+    int32_t WSAGetLastError() override { return missError; }
 
     std::map<std::string, std::array<uint8_t, 4>> names;
     std::map<std::string, std::array<uint8_t, 16>> names6;
     WsaData reported{0x0202, 0x0202, 100};
     int32_t startResult = 0;
     int starts = 0;
-    int32_t lastError = 0;
     int32_t missError = WsaError::HostNotFound;
     std::vector<std::string> lookups;
 
 private:
-    std::array<uint8_t, 4> address{};
-    std::array<uint8_t, 16> address6{};
+    // The address stays in its map; the entry is overwritten by the next lookup.
+    const HostEnt* answer(int16_t family, std::span<const uint8_t> address) {
+        list[0] = reinterpret_cast<const char*>(address.data());
+        entry = {nullptr, nullptr, family, int16_t(address.size()), list};
+        return &entry;
+    }
     const char* list[2] = {nullptr, nullptr};
     HostEnt entry;
 };
@@ -202,14 +196,11 @@ public:
     uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                       const char* defaultValue, char* buffer, uint32_t size,
                                       const char* file) override {
-        const auto it = files.find(QString::fromUtf8(file));
-        const std::string content = it == files.end() ? std::string() : it->toStdString();
-        const auto value =
-            it == files.end() ? std::nullopt : findProfileValue(content, section, key);
-        const std::string chosen(value ? *value : defaultValue);
+        const std::string content = files.value(QString::fromUtf8(file)).toStdString();
+        const std::string_view chosen =
+            findProfileValue(content, section, key).value_or(defaultValue);
         const size_t count = std::min<size_t>(chosen.size(), size - 1);
-        std::copy_n(chosen.begin(), count, buffer);
-        buffer[count] = '\0';
+        *std::copy_n(chosen.begin(), count, buffer) = '\0';
         return uint32_t(count);
     }
     QString replace(const QString& file, QByteArrayView content) override {
