@@ -38,11 +38,8 @@ public:
     };
 
     void yield() override {
-        auto it = atYield.find(++yields);
-        if (it != atYield.end()) {
-            auto action = std::move(it->second);
-            atYield.erase(it);
-            action();
+        if (auto action = atYield.extract(++yields)) {
+            action.mapped()();
         }
     }
     int messageBox(const QString& prompt, int style, const QString& title) override {
@@ -141,18 +138,12 @@ public:
 // A socket library that knows a few names, IPv4 or IPv6, and counts its starts.
 class FakeSocketLibrary final : public SocketLibrary {
 public:
-    FakeSocketLibrary() {
-        names["127.0.0.1"] = {127, 0, 0, 1};
-        names6["v6.example"] = {0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    }
-
     int32_t WSAStartup(uint16_t, WsaData& data) override {
-        if (startResult != 0) {
-            return startResult;
+        if (startResult == 0) {
+            data = reported;
+            ++starts;
         }
-        data = reported;
-        ++starts;
-        return 0;
+        return startResult;
     }
     int32_t WSACleanup() override {
         --starts;
@@ -168,8 +159,9 @@ public:
     }
     int32_t WSAGetLastError() override { return missError; }
 
-    std::map<std::string, std::array<uint8_t, 4>> names;
-    std::map<std::string, std::array<uint8_t, 16>> names6;
+    std::map<std::string, std::array<uint8_t, 4>> names = {{"127.0.0.1", {127, 0, 0, 1}}};
+    std::map<std::string, std::array<uint8_t, 16>> names6 = {
+        {"v6.example", {0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}}};
     WsaData reported{0x0202, 0x0202, 100};
     int32_t startResult = 0;
     int starts = 0;

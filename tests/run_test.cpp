@@ -218,21 +218,15 @@ TEST(Input, shouldClickForEnterOnlyAndCloseWithTheStopRequestRaised) {
 }
 
 TEST(LostFocus, shouldRemoveEveryBlankAndWriteTheTextBack) {
-    const struct {
-        const char16_t* text;
-        const char16_t* left;
-    } cases[] = {{u"1 0", u"10"},
-                 {u"   ", u""},
-                 {u" a b ", u"ab"},
-                 {u"\u3000x\u3000", u"x"},
-                 {u"\tx", u"\tx"}};
-    for (const auto& c : cases) {
+    for (const auto& [text, left] :
+         {std::pair(u"1 0", u"10"), std::pair(u"   ", u""), std::pair(u" a b ", u"ab"),
+          std::pair(u"\u3000x\u3000", u"x"), std::pair(u"\tx", u"\tx")}) {
         FakeForm f;
         for (const FormControl& control : kFormControls) {
             if (control.box != nullptr && control.box != &FrmPing::txtStatus) {
-                (f.form.*control.box).setText(QString::fromUtf16(c.text));
+                (f.form.*control.box).setText(QString::fromUtf16(text));
                 control.handler(f.form);
-                EXPECT_EQ((f.form.*control.box).text(), QString::fromUtf16(c.left));
+                EXPECT_EQ((f.form.*control.box).text(), QString::fromUtf16(left));
             }
         }
     }
