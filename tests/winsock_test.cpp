@@ -46,10 +46,10 @@ TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
         } catch (const ProgramEnded& ended) {
             exitStatus = ended.status;
         }
-        EXPECT_EQ(status.seen.join(u'|'), QString::fromLatin1(c.shown));
-        EXPECT_EQ(exitStatus, *c.shown ? 3 : -1);
-        EXPECT_EQ(f.form.NetErrorFlag, *c.shown ? 1 : 0);
-        EXPECT_EQ(f.winsock.starts, c.startResult == 0 ? 1 : 0);
+        EXPECT_EQ(
+            std::tuple(status.seen.join(u'|'), exitStatus, f.form.NetErrorFlag, f.winsock.starts),
+            std::tuple(QString::fromLatin1(c.shown), *c.shown ? 3 : -1, *c.shown ? 1 : 0,
+                       c.startResult == 0 ? 1 : 0));
     }
 }
 
