@@ -87,13 +87,12 @@ public:
                           const EchoOptions* options, void* replyBuffer, uint32_t replySize,
                           uint32_t timeoutMs) override {
         sent.push_back({handle, destination, size, options->Ttl, replySize, timeoutMs});
-        if (whileBlocked) {
-            whileBlocked();
+        whileBlocked();
+        if (answers.empty()) {
+            return 0;
         }
-        const Answer a = answers.empty() ? Answer{0} : answers.front();
-        if (!answers.empty()) {
-            answers.pop_front();
-        }
+        const Answer a = answers.front();
+        answers.pop_front();
         if (a.result == 0) {
             return 0;
         }
@@ -132,7 +131,7 @@ public:
     std::deque<Answer> answers;
     std::vector<Sent> sent;
     std::vector<Handle> closed;
-    std::function<void()> whileBlocked;
+    std::function<void()> whileBlocked = [] {};
 };
 
 // A socket library that knows a few names, IPv4 or IPv6, and counts its starts.
