@@ -18,6 +18,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,11 +38,8 @@ public:
     };
 
     void yield() override {
-        auto it = atYield.find(++yields);
-        if (it != atYield.end()) {
-            auto action = std::move(it->second);
-            atYield.erase(it);
-            action();
+        if (auto action = atYield.extract(++yields)) {
+            action.mapped()();
         }
     }
     int messageBox(const QString& prompt, int style, const QString& title) override {
@@ -89,13 +87,12 @@ public:
                           const EchoOptions* options, void* replyBuffer, uint32_t replySize,
                           uint32_t timeoutMs) override {
         sent.push_back({handle, destination, size, options->Ttl, replySize, timeoutMs});
-        if (whileBlocked) {
-            whileBlocked();
+        whileBlocked();
+        if (answers.empty()) {
+            return 0;
         }
-        const Answer a = answers.empty() ? Answer{0} : answers.front();
-        if (!answers.empty()) {
-            answers.pop_front();
-        }
+        const Answer a = answers.front();
+        answers.pop_front();
         if (a.result == 0) {
             return 0;
         }
@@ -134,24 +131,18 @@ public:
     std::deque<Answer> answers;
     std::vector<Sent> sent;
     std::vector<Handle> closed;
-    std::function<void()> whileBlocked;
+    std::function<void()> whileBlocked = [] {};
 };
 
 // A socket library that knows a few names, IPv4 or IPv6, and counts its starts.
 class FakeSocketLibrary final : public SocketLibrary {
 public:
-    FakeSocketLibrary() {
-        names["127.0.0.1"] = {127, 0, 0, 1};
-        names6["v6.example"] = {0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    }
-
     int32_t WSAStartup(uint16_t, WsaData& data) override {
-        if (startResult != 0) {
-            return startResult;
+        if (startResult == 0) {
+            data = reported;
+            ++starts;
         }
-        data = reported;
-        ++starts;
-        return 0;
+        return startResult;
     }
     int32_t WSACleanup() override {
         --starts;
@@ -160,35 +151,29 @@ public:
     const HostEnt* gethostbyname(const char* name) override {
         lookups.emplace_back(name);
         if (const auto six = names6.find(name); six != names6.end()) {
-            address6 = six->second;
-            list[0] = reinterpret_cast<const char*>(address6.data());
-            entry = {nullptr, nullptr, AddressFamily::Inet6, 16, list};
-            return &entry;
+            return answer(AddressFamily::Inet6, six->second);
         }
-        auto it = names.find(name);
-        if (it == names.end()) {
-            lastError = missError;
-            return nullptr;
-        }
-        address = it->second;
-        list[0] = reinterpret_cast<const char*>(address.data());
-        entry = {nullptr, nullptr, AddressFamily::Inet, 4, list};
-        return &entry;
+        const auto four = names.find(name);
+        return four == names.end() ? nullptr : answer(AddressFamily::Inet, four->second);
     }
-    int32_t WSAGetLastError() override { return lastError; }
+    int32_t WSAGetLastError() override { return missError; }
 
-    std::map<std::string, std::array<uint8_t, 4>> names;
-    std::map<std::string, std::array<uint8_t, 16>> names6;
+    std::map<std::string, std::array<uint8_t, 4>> names = {{"127.0.0.1", {127, 0, 0, 1}}};
+    std::map<std::string, std::array<uint8_t, 16>> names6 = {
+        {"v6.example", {0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}}};
     WsaData reported{0x0202, 0x0202, 100};
     int32_t startResult = 0;
     int starts = 0;
-    int32_t lastError = 0;
     int32_t missError = WsaError::HostNotFound;
     std::vector<std::string> lookups;
 
 private:
-    std::array<uint8_t, 4> address{};
-    std::array<uint8_t, 16> address6{};
+    // The address stays in its map; the entry is overwritten by the next lookup.
+    const HostEnt* answer(int16_t family, std::span<const uint8_t> address) {
+        list[0] = reinterpret_cast<const char*>(address.data());
+        entry = {nullptr, nullptr, family, int16_t(address.size()), list};
+        return &entry;
+    }
     const char* list[2] = {nullptr, nullptr};
     HostEnt entry;
 };
@@ -202,14 +187,11 @@ public:
     uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                       const char* defaultValue, char* buffer, uint32_t size,
                                       const char* file) override {
-        const auto it = files.find(QString::fromUtf8(file));
-        const std::string content = it == files.end() ? std::string() : it->toStdString();
-        const auto value =
-            it == files.end() ? std::nullopt : findProfileValue(content, section, key);
-        const std::string chosen(value ? *value : defaultValue);
+        const std::string content = files.value(QString::fromUtf8(file)).toStdString();
+        const std::string_view chosen =
+            findProfileValue(content, section, key).value_or(defaultValue);
         const size_t count = std::min<size_t>(chosen.size(), size - 1);
-        std::copy_n(chosen.begin(), count, buffer);
-        buffer[count] = '\0';
+        *std::copy_n(chosen.begin(), count, buffer) = '\0';
         return uint32_t(count);
     }
     QString replace(const QString& file, QByteArrayView content) override {

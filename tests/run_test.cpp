@@ -20,6 +20,7 @@
 namespace {
 
 using Answer = ScriptedIcmp::Answer;
+constexpr auto reply = ScriptedIcmp::reply;
 
 // The fake's replies arrive with TTL 64.
 QString replyLine(int rtt, const char* from = "127.0.0.1") {
@@ -33,155 +34,97 @@ QString summary(int average) {
 }
 
 const QString kTimeout = QStringLiteral(" Request Timeout\r\n");
+const QString kUnreachable = QStringLiteral("Destination Host Not Reachable");
 const QString kOverflow = QStringLiteral("Error 6: Overflow: the number does not fit its variable");
-
-Answer reply(int rtt) {
-    return {1, 0, rtt};
-}
 
 // Whole runs: the results box, the echoes sent, the boxes shown (each
 // answered by the next of `answers`), and the window idle at the end with
 // every start of the library and every handle given back.
 TEST(Run, shouldWriteWhatEachEchoGotThenTheRoundedAverage) {
-    const struct {
+    struct Row {
         const char* name;
         const char* count;
         std::deque<Answer> echoes;
-        std::function<void(PingRun&)> before;
         QString text;
         size_t sent;
-        QStringList boxes;  // the start of each box's prompt
-    } rows[] = {
-        {"all time out", "4", {}, {}, kTimeout.repeated(4) + summary(0), 4, {}},
-        {"10 and 11 give 10",
-         "4",
-         {reply(10), reply(11)},
-         {},
-         replyLine(10) + replyLine(11) + kTimeout.repeated(2) + summary(10),
-         4,
-         {}},
-        {"11 and 12 give 12",
-         "2",
-         {reply(11), reply(12)},
-         {},
-         replyLine(11) + replyLine(12) + summary(12),
-         2,
-         {}},
-        {"a failure's text without a line break; the reply after it passed over",
-         "4",
-         {{1, 11003, 0, {198, 18, 0, 1}}, reply(5), reply(7), reply(9)},
-         {},
-         QStringLiteral("Destination Host Not Reachable") + replyLine(7) + replyLine(9) +
-             summary(5),
-         4,
-         {}},
-        {"a status without text passed over, so across time-outs",
-         "4",
-         {{1, 11013}, {0}, reply(8), {1, 11022}},
-         {},
-         kTimeout + QStringLiteral("Unload") + summary(0),
-         4,
-         {}},
-        {"a second run counts afresh",
-         "1",
-         {reply(9)},
-         [](PingRun& r) {
-             r.start(QStringLiteral("2"), {reply(10), reply(20)});
-         },
-         replyLine(9) + summary(9),
-         1,
-         {}},
-        {"a stop request at the second echo",
-         "4",
-         {reply(1), reply(2), reply(3)},
-         [](PingRun& r) {
-             r.ui.atYield[3] = [&r] {
-                 r.form.cmdPing_Click();
-                 EXPECT_EQ(std::tuple(r.form.cmdPing.caption(), r.form.cmdClose.enabled()),
-                           std::tuple(QStringLiteral("Ping"), true));
-             };
-         },
-         replyLine(1) + replyLine(2),
-         2,
-         {}},
-        {"what an earlier run left pending discarded",
-         "1",
-         {},
-         [](PingRun& r) { r.form.StopFlag = -1, r.form.NetErrorFlag = 1; },
-         kTimeout + summary(0),
-         1,
-         {}},
-        {"no ICMP: why, once, then the summary",
-         "4",
-         {},
-         [](PingRun& r) { r.icmp.createFails = true; },
-         QStringLiteral("ICMP is not permitted.\r\n") + summary(0),
-         0,
-         {}},
-        {"the count past 32767, Ignore each report",
-         "32770",
-         std::deque(32770, reply(1)),
-         [](PingRun& r) { r.ui.answers.assign(3, MsgBox::Ignore); },
-         replyLine(1).repeated(32770) + summary(1),
-         32770,
-         {kOverflow, kOverflow, kOverflow}},
-        {"the count past 32767, Abort: a stop request",
-         "1e9",
-         std::deque(32770, reply(1)),
-         [](PingRun& r) { r.ui.answers = {MsgBox::Abort}; },
-         replyLine(1).repeated(32767),
-         32768,
-         {kOverflow}},
-        {"a size past 32767, Abort",
-         "1e9",
-         {},
-         [](PingRun& r) {
-             r.form.lblPacketSize.setText(QStringLiteral("32768"));
-             r.ui.answers = {MsgBox::Abort};
-         },
-         {},
-         0,
-         {kOverflow}},
-        {"the total past 2^31: Retry asks again, Abort stops",
-         "2",
-         {reply(1), reply(2)},
-         [](PingRun& r) {
-             r.ui.answers = {MsgBox::Retry, MsgBox::Abort};
-             r.ui.atYield[1] = [&r] { r.form.TotalRtt = 2147483647; };
-         },
-         {},
-         1,
-         {kOverflow, kOverflow}},
-        {"an IPv6 host: its short text, the hop limit as TTL",
-         "3",
-         {reply(10), {1, 11003}, reply(5)},
-         [](PingRun& r) { r.form.Host.setText(QStringLiteral("v6.example")); },
-         replyLine(10, "2001:db8::1") + QStringLiteral("Destination Host Not Reachable") +
-             summary(5),
-         3,
-         {}},
-        {"an IPv4 host after an IPv6 one",
-         "1",
-         {reply(7)},
-         [](PingRun& r) {
-             r.form.Host.setText(QStringLiteral("v6.example"));
-             r.start(QStringLiteral("1"));
-             r.form.Host.setText(QStringLiteral("127.0.0.1"));
-         },
-         replyLine(7) + summary(7),
-         1,
-         {}},
-        {"the total past 2^31: Ignore writes the line without the sum",
-         "2",
-         {reply(1), reply(2)},
-         [](PingRun& r) {
-             r.ui.answers = {MsgBox::Ignore};
-             r.ui.atYield[1] = [&r] { r.form.TotalRtt = 2147483647; };
-             r.ui.atYield[3] = [&r] { r.form.TotalRtt = 0; };
-         },
-         replyLine(1) + replyLine(2) + summary(1),
-         2,
-         {kOverflow}},
+        QStringList boxes = {};  // the start of each box's prompt
+        std::function<void(PingRun&)> before = {};
+    };
+    const Row rows[] = {
+        Row("all time out", "4", {}, kTimeout.repeated(4) + summary(0), 4),
+        Row("10 and 11 give 10", "4", {reply(10), reply(11)},
+            replyLine(10) + replyLine(11) + kTimeout.repeated(2) + summary(10), 4),
+        Row("11 and 12 give 12", "2", {reply(11), reply(12)},
+            replyLine(11) + replyLine(12) + summary(12), 2),
+        Row("a failure's text without a line break; the reply after it passed over", "4",
+            {{1, 11003, 0, {198, 18, 0, 1}}, reply(5), reply(7), reply(9)},
+            kUnreachable + replyLine(7) + replyLine(9) + summary(5), 4),
+        Row("a status without text passed over, so across time-outs", "4",
+            {{1, 11013}, {0}, reply(8), {1, 11022}},
+            kTimeout + QStringLiteral("Unload") + summary(0), 4),
+        Row("a second run counts afresh", "1", {reply(9)}, replyLine(9) + summary(9), 1, {},
+            [](PingRun& r) {
+                r.start(QStringLiteral("2"), {reply(10), reply(20)});
+            }),
+        Row("a stop request at the second echo", "4", {reply(1), reply(2), reply(3)},
+            replyLine(1) + replyLine(2), 2, {},
+            [](PingRun& r) {
+                r.ui.atYield[3] = [&r] {
+                    r.form.cmdPing_Click();
+                    EXPECT_EQ(std::tuple(r.form.cmdPing.caption(), r.form.cmdClose.enabled()),
+                              std::tuple(QStringLiteral("Ping"), true));
+                };
+            }),
+        Row("a start clicked after a stop request: waits for the stopped run", "4", {},
+            kTimeout.repeated(4) + summary(0), 5, {},
+            [](PingRun& r) {
+                r.icmp.whileBlocked = [&r] {
+                    EXPECT_EQ(r.icmp.opened - int(r.icmp.closed.size()), 1);  // never nested
+                };
+                r.ui.atYield[1] = [&r] {
+                    r.form.cmdPing_Click();
+                    r.form.cmdPing_Click();
+                };
+            }),
+        Row("what an earlier run left pending discarded", "1", {}, kTimeout + summary(0), 1, {},
+            [](PingRun& r) { r.form.StopFlag = -1, r.form.NetErrorFlag = 1; }),
+        Row("no ICMP: why, once, then the summary", "4", {},
+            QStringLiteral("ICMP is not permitted.\r\n") + summary(0), 0, {},
+            [](PingRun& r) { r.icmp.createFails = true; }),
+        Row("the count past 32767, Ignore each report", "32770", std::deque(32770, reply(1)),
+            replyLine(1).repeated(32770) + summary(1), 32770, {kOverflow, kOverflow, kOverflow},
+            [](PingRun& r) { r.ui.answers.assign(3, MsgBox::Ignore); }),
+        Row("the count past 32767, Abort: a stop request", "1e9", std::deque(32770, reply(1)),
+            replyLine(1).repeated(32767), 32768, {kOverflow},
+            [](PingRun& r) { r.ui.answers = {MsgBox::Abort}; }),
+        Row("a size past 32767, Abort", "1e9", {}, {}, 0, {kOverflow},
+            [](PingRun& r) {
+                r.form.lblPacketSize.setText(QStringLiteral("32768"));
+                r.ui.answers = {MsgBox::Abort};
+            }),
+        Row("the total past 2^31: Retry asks again, Abort stops", "2", {reply(1), reply(2)}, {}, 1,
+            {kOverflow, kOverflow},
+            [](PingRun& r) {
+                r.ui.answers = {MsgBox::Retry, MsgBox::Abort};
+                r.ui.atYield[1] = [&r] { r.form.TotalRtt = 2147483647; };
+            }),
+        Row("the total past 2^31: Ignore writes the line without the sum", "2",
+            {reply(1), reply(2)}, replyLine(1) + replyLine(2) + summary(1), 2, {kOverflow},
+            [](PingRun& r) {
+                r.ui.answers = {MsgBox::Ignore};
+                r.ui.atYield[1] = [&r] { r.form.TotalRtt = 2147483647; };
+                r.ui.atYield[3] = [&r] { r.form.TotalRtt = 0; };
+            }),
+        Row("an IPv6 host: its short text, the hop limit as TTL", "3",
+            {reply(10), {1, 11003}, reply(5)},
+            replyLine(10, "2001:db8::1") + kUnreachable + summary(5), 3, {},
+            [](PingRun& r) { r.form.Host.setText(QStringLiteral("v6.example")); }),
+        Row("an IPv4 host after an IPv6 one", "1", {reply(7)}, replyLine(7) + summary(7), 1, {},
+            [](PingRun& r) {
+                r.form.Host.setText(QStringLiteral("v6.example"));
+                r.start(QStringLiteral("1"));
+                r.form.Host.setText(QStringLiteral("127.0.0.1"));
+            }),
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -208,9 +151,20 @@ TEST(Run, shouldWriteWhatEachEchoGotThenTheRoundedAverage) {
     }
 }
 
-TEST(Run, shouldOnlyAskForAHostWhenTheHostIsEmptyAndKeepTheCountsWhenItDoesNotResolve) {
+// Each echo as sent, to the host the check of its text looked up and the run
+// looked up again. Where no host is pinged, the last run's counts stay.
+TEST(Run, shouldSendEachEchoAsDesignedAndAskForAHostOnlyWhenItIsEmpty) {
     PingRun r;
+    r.winsock.names["a.example"] = {198, 18, 0, 1};
+    r.form.Host.setText(QStringLiteral("a.example"));
     r.start(QStringLiteral("2"), {reply(10), reply(20)});
+    ASSERT_EQ(r.icmp.sent.size(), 2u);
+    for (const auto& sent : r.icmp.sent) {
+        EXPECT_EQ(std::tuple(sent.handle, sent.destination, sent.size, sent.ttl, sent.timeoutMs),
+                  std::tuple(7u, 0x010012C6u, uint16_t{32}, uint8_t{255}, 2700u));
+        EXPECT_GE(sent.replySize, 28u + 32767u);
+    }
+    EXPECT_EQ(r.winsock.lookups, (std::vector<std::string>{"a.example", "a.example"}));
     r.form.Host.setText(QString());
     r.start(QStringLiteral("2"));
     ASSERT_EQ(r.ui.boxes.size(), 1u);
@@ -224,37 +178,9 @@ TEST(Run, shouldOnlyAskForAHostWhenTheHostIsEmptyAndKeepTheCountsWhenItDoesNotRe
     EXPECT_EQ(std::tuple(r.form.ReplyCount, r.form.TotalRtt, r.icmp.opened), std::tuple(2, 15, 1));
 }
 
-TEST(Run, shouldSendEachEchoAsDesigned) {
-    PingRun r;
-    r.winsock.names["a.example"] = {198, 18, 0, 1};
-    r.form.Host.setText(QStringLiteral("a.example"));
-    r.start(QStringLiteral("2"));
-    ASSERT_EQ(r.icmp.sent.size(), 2u);
-    for (const auto& sent : r.icmp.sent) {
-        EXPECT_EQ(std::tuple(sent.handle, sent.destination, sent.size, sent.ttl, sent.timeoutMs),
-                  std::tuple(7u, 0x010012C6u, uint16_t{32}, uint8_t{255}, 2700u));
-        EXPECT_GE(sent.replySize, 28u + 32767u);
-    }
-    // The check of the host text, then the run's own lookup.
-    EXPECT_EQ(r.winsock.lookups, (std::vector<std::string>{"a.example", "a.example"}));
-}
-
-// A start clicked after a stop request waits until the stopped run returned:
-// never two handles open. A window closed after a stop request is left
-// alone by the run, which sends no more and writes nothing.
-TEST(Run, shouldNeverNestARunNorTouchAClosedWindow) {
-    PingRun r;
-    int mostOpen = 0;
-    r.icmp.whileBlocked = [&] {
-        mostOpen = std::max(mostOpen, r.icmp.opened - int(r.icmp.closed.size()));
-    };
-    r.ui.atYield[1] = [&] {
-        r.form.cmdPing_Click();  // the stop request
-        r.form.cmdPing_Click();  // a start: waits for the first run
-    };
-    r.start(QStringLiteral("4"));
-    EXPECT_EQ(std::tuple(mostOpen, r.icmp.sent.size(), r.icmp.closed.size()),
-              std::tuple(1, 5u, 2u));
+// A window closed after a stop request is left alone by the run, which
+// sends no more and writes nothing.
+TEST(Run, shouldNotTouchAClosedWindow) {
     for (int yield : {1, 2}) {  // before the send, before the reply line
         PingRun c;
         QString atClose;
@@ -264,10 +190,9 @@ TEST(Run, shouldNeverNestARunNorTouchAClosedWindow) {
             atClose = c.text();
         };
         c.start(QStringLiteral("4"), {reply(1)});
-        EXPECT_TRUE(c.form.closed());
-        EXPECT_EQ(c.text(), atClose);
-        EXPECT_EQ(std::tuple(c.icmp.sent.size(), c.icmp.closed.size(), c.form.StopFlag),
-                  std::tuple(yield == 1 ? 0u : 1u, 1u, int16_t(-1)));
+        EXPECT_EQ(std::tuple(c.form.closed(), c.text(), c.icmp.sent.size(), c.icmp.closed.size(),
+                             c.form.StopFlag),
+                  std::tuple(true, atClose, yield == 1 ? 0u : 1u, 1u, int16_t(-1)));
     }
 }
 
@@ -290,21 +215,15 @@ TEST(Input, shouldClickForEnterOnlyAndCloseWithTheStopRequestRaised) {
 }
 
 TEST(LostFocus, shouldRemoveEveryBlankAndWriteTheTextBack) {
-    const struct {
-        const char16_t* text;
-        const char16_t* left;
-    } cases[] = {{u"1 0", u"10"},
-                 {u"   ", u""},
-                 {u" a b ", u"ab"},
-                 {u"\u3000x\u3000", u"x"},
-                 {u"\tx", u"\tx"}};
-    for (const auto& c : cases) {
+    for (const auto& [text, left] :
+         {std::pair(u"1 0", u"10"), std::pair(u"   ", u""), std::pair(u" a b ", u"ab"),
+          std::pair(u"\u3000x\u3000", u"x"), std::pair(u"\tx", u"\tx")}) {
         FakeForm f;
         for (const FormControl& control : kFormControls) {
             if (control.box != nullptr && control.box != &FrmPing::txtStatus) {
-                (f.form.*control.box).setText(QString::fromUtf16(c.text));
+                (f.form.*control.box).setText(QString::fromUtf16(text));
                 control.handler(f.form);
-                EXPECT_EQ((f.form.*control.box).text(), QString::fromUtf16(c.left));
+                EXPECT_EQ((f.form.*control.box).text(), QString::fromUtf16(left));
             }
         }
     }
@@ -326,27 +245,20 @@ TEST(Procedure, shouldEnterTheFirstBranchWhenAFailingTestIsPassedOver) {
 }
 
 // Where a button box puts each role is the style's choice.
-class ButtonLayoutStyle final : public QProxyStyle {
-public:
-    explicit ButtonLayoutStyle(int layout) : layout_(layout) {}
+struct ButtonLayoutStyle final : QProxyStyle {
+    explicit ButtonLayoutStyle(int chosen) : layout(chosen) {}
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* data) const override {
-        return hint == SH_DialogButtonLayout ? layout_
+        return hint == SH_DialogButtonLayout ? layout
                                              : QProxyStyle::styleHint(hint, option, widget, data);
     }
-
-private:
-    int layout_;
+    const int layout;
 };
 
 // The real box: Abort, Retry, Ignore in every style's button layout, Abort
 // the default, and neither Esc nor the close request answers it.
 TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAnswers) {
-    ButtonLayoutStyle styles[] = {ButtonLayoutStyle(QDialogButtonBox::WinLayout),
-                                  ButtonLayoutStyle(QDialogButtonBox::MacLayout),
-                                  ButtonLayoutStyle(QDialogButtonBox::KdeLayout),
-                                  ButtonLayoutStyle(QDialogButtonBox::GnomeLayout),
-                                  ButtonLayoutStyle(QDialogButtonBox::AndroidLayout)};
+    std::deque<ButtonLayoutStyle> styles;  // alive as long as a box that used one
     for (const int answer : {MsgBox::Abort, MsgBox::Retry, MsgBox::Ignore}) {
         QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -355,8 +267,10 @@ TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAn
                       std::tuple(QStringLiteral("Error"), QMessageBox::Critical, kOverflow));
             auto* buttons = box->findChild<QDialogButtonBox*>();
             QList<QPushButton*> shown;
-            for (ButtonLayoutStyle& style : styles) {
-                buttons->setStyle(&style);
+            for (int layout : {QDialogButtonBox::WinLayout, QDialogButtonBox::MacLayout,
+                               QDialogButtonBox::KdeLayout, QDialogButtonBox::GnomeLayout,
+                               QDialogButtonBox::AndroidLayout}) {
+                buttons->setStyle(&styles.emplace_back(layout));
                 shown.clear();
                 QString texts;
                 for (int i = 0; i < buttons->layout()->count(); ++i) {
