@@ -103,4 +103,14 @@ TEST(Program, shouldAnswerInOneLineWhereItOpensNoWindow) {
     }
 }
 
+// The high byte of a negative word is that of the quotient by 256, which
+// rounds toward zero: one more where the low byte is not 0.
+TEST(HiByte, shouldTakeTheSignedQuotientBy256) {
+    FakeForm f;
+    for (const auto& [word, high] :
+         {std::pair<uint16_t, int32_t>{0x8101, 130}, {0xFFFF, 0}, {0xFF00, 255}, {0x7FFF, 127}}) {
+        EXPECT_EQ(f.form.HiByte(int16_t(word)), high) << std::hex << word;
+    }
+}
+
 }  // namespace
