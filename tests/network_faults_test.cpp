@@ -19,6 +19,7 @@
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -456,6 +457,19 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
         return set;
     };
     const cpu_set_t own = processors(0);
+    // Out of descriptors: that reason, not a helper that could not start either.
+    EXPECT_EXIT(
+        {
+            LinuxIcmpHelper helper(Kind::Auto);  // before: the sanitizers need descriptors
+            rlimit limit{};
+            getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = 0;
+            setrlimit(RLIMIT_NOFILE, &limit);
+            const bool refused = helper.IcmpCreateFile() == IcmpHelper::kInvalidHandle;
+            std::fputs(helper.openFailure().c_str(), stderr);
+            std::_Exit(refused ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "No ICMP socket could be opened: Too many open files");
     {
         LinuxIcmpHelper helper(Kind::Auto);
         LinuxIcmpHelper datagramOnly(Kind::DatagramOnly);

@@ -38,6 +38,12 @@ TEST(IcmpHelperProgram, shouldEndWithoutSendingOnAnyRequestButAValidOne) {
     }
     // Not started on a socket pair: it ends before it opens anything.
     EXPECT_EQ(WEXITSTATUS(std::system(PING_HELPER " </dev/null")), 2);
+    for (const auto& [path, start, error] :
+         {std::tuple("/nowhere/helper", IcmpHelperProcess::Start::Missing, ENOENT),
+          {"/dev/null", IcmpHelperProcess::Start::Failed, EACCES}}) {
+        IcmpHelperProcess helper(path);
+        EXPECT_EQ(std::pair(helper.start(), helper.error()), std::pair(start, error)) << path;
+    }
     const Netns ns;
     ASSERT_TRUE(ns.shell("ip link set lo up"));
     const InNetns in(ns);

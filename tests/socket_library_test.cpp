@@ -61,6 +61,7 @@ TEST(LinuxSocketLibrary, shouldKeepTheAnswerAndTheLastErrorPerThread) {
     // The next lookup on this thread overwrites the answer.
     EXPECT_EQ(library.gethostbyname("198.18.0.3"), first);
     EXPECT_EQ(firstAddress(first), "198.18.0.3");
+    EXPECT_EQ(first->h_length, 4);
     EXPECT_EQ(first->h_addr_list[1], nullptr);
 }
 

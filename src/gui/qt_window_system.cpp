@@ -41,8 +41,7 @@ int QtWindowSystem::messageBox(const QString& prompt, int style, const QString& 
         box.setIcon(QMessageBox::Information);
     }
     if ((style & 0xF) != MsgBox::AbortRetryIgnore) {
-        box.addButton(QMessageBox::Ok);
-        box.exec();
+        box.exec();  // a box given no button shows OK
         return MsgBox::Ok;
     }
     // One role for the three keeps them in the order added whatever the

@@ -90,7 +90,6 @@ ResultsView::ResultsView(QWidget* parent) : QAbstractScrollArea(parent), text_(&
     (void)accessible;
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setCursor(Qt::IBeamCursor);
-    setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     frame_.setSingleShot(true);
