@@ -203,6 +203,7 @@ TEST(HostileInput, shouldTakeEveryCountAndSizeAsDecided) {
         {"1e400", 1, true, 12},     {"1,000", 6, false, 1},  {"+3", 3, true, 3},
         {"inf", 1, true, 0},        {"0.5", 0, true, 0},     {"-0.5", 0, true, 0},
         {"-32768", 0, true, 12},    {"-32769", 0, true, 12}, {"2147483647", 6, false, -1},
+        {"32767.5", 6, false, -1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text.toStdString());
