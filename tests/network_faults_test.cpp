@@ -489,6 +489,10 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
         const cpu_set_t helpers = processors(childrenOf(getpid()).at(0));
         EXPECT_EQ(CPU_COUNT(&pinned), 1);
         EXPECT_TRUE(CPU_EQUAL(&helpers, &pinned));
+        EchoReply nothing;
+        EXPECT_EQ(helper.IcmpSendEcho(datagram, inet_addr("127.0.0.1"), nullptr, 8, nullptr,
+                                      &nothing, sizeof nothing, 100),
+                  0u);                    // 8 bytes from nowhere
         EXPECT_EQ(socketsIn("icmp"), 1);  // datagram sockets show once bound by their first send
         EXPECT_EQ(socketsIn("raw"), 1);
         EXPECT_EQ(rawSocketsHeld(), 0);
@@ -510,7 +514,11 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
         helper.IcmpCloseHandle(again);
         const cpu_set_t after = processors(0);
         EXPECT_TRUE(CPU_EQUAL(&after, &own));
+        LinuxIcmpHelper ending(Kind::HelperOnly);  // ends holding a handle
+        EXPECT_EQ(send(ending, ending.IcmpCreateFile(), "127.0.0.1", {}, 1000).result, 1u);
     }
+    const cpu_set_t afterEnd = processors(0);
+    EXPECT_TRUE(CPU_EQUAL(&afterEnd, &own));
     EXPECT_TRUE(childrenOf(getpid()).empty());
 }
 

@@ -229,6 +229,14 @@ TEST(LostFocus, shouldRemoveEveryBlankAndWriteTheTextBack) {
     }
 }
 
+// As setText: nothing from the first NUL on; a selection within the text.
+TEST(TextBox, shouldAppendUpToANulAndKeepItsSelectionWithinItsText) {
+    TextBox box(u"ab");
+    box.append(QStringView(u"\0d", 2));
+    box.setSelStart(-1);
+    EXPECT_EQ(std::pair(box.text(), box.selStart()), std::pair(QStringLiteral("ab"), qsizetype{0}));
+}
+
 // A condition whose test fails and is passed over counts as true.
 TEST(Procedure, shouldEnterTheFirstBranchWhenAFailingTestIsPassedOver) {
     ScriptedWindowSystem ui;

@@ -296,6 +296,16 @@ TEST(Window, shouldCarryTheIconOfTheDesktopEntry) {
     qToLittleEndian<int32_t>(-256, bad.data() + 1518 + 4);  // the 16-pixel one's width
     EXPECT_EQ(iconFromIco(bad).availableSizes(), QList<QSize>({{24, 24}, {32, 32}}));
     EXPECT_TRUE(iconFromIco(QByteArray(64, '\xFF')).isNull());
+    // The 16-pixel image said to be just its header and colours, then a byte less.
+    for (const auto& [bytes, sizes] : {std::pair(40 + 16 * 16 * 4, 4), {40 + 16 * 16 * 4 - 1, 3}}) {
+        QByteArray cut = ico;
+        for (int entry = 6; entry < 6 + 16 * 8; entry += 16) {
+            if (qFromLittleEndian<int32_t>(cut.data() + entry + 12) == 1518) {
+                qToLittleEndian<int32_t>(bytes, cut.data() + entry + 8);
+            }
+        }
+        EXPECT_EQ(iconFromIco(cut).availableSizes().size(), sizes) << bytes;
+    }
     EXPECT_EQ(Window().window.windowIcon().availableSizes().size(), 4);
 }
 
