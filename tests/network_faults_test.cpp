@@ -177,6 +177,19 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
     }
 }
 
+// A datagram reply's TTL from its ancillary data, where the kernel gives 1 to 255.
+TEST(IcmpPacket, DatagramRepliesTakeTheirTtlFrom1To255Only) {
+    for (const auto& [value, ttl] : {std::pair(255, 255), {1, 1}, {0, 0}, {256, 0}, {-1, 0}}) {
+        alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int))] = {};
+        auto* header = reinterpret_cast<cmsghdr*>(control);
+        *header = {CMSG_LEN(sizeof(int)), IPPROTO_IP, IP_TTL};
+        std::memcpy(CMSG_DATA(header), &value, sizeof value);
+        const Bytes message = icmpMessage(0, 7, 9, {});
+        const auto reply = icmp::parseDatagramReply(message, kTarget, control);
+        EXPECT_EQ(reply ? reply->ttl : -1, ttl) << value;
+    }
+}
+
 // ---- Real sockets.
 
 class Network : public testing::Test {
