@@ -1,5 +1,6 @@
 #include "fakes.h"
 #include "gui/qt_window_system.h"
+#include "report/checked.h"
 #include "report/procedure.h"
 
 #include <QApplication>
@@ -235,6 +236,12 @@ TEST(TextBox, shouldAppendUpToANulAndKeepItsSelectionWithinItsText) {
     box.append(QStringView(u"\0d", 2));
     box.setSelStart(-1);
     EXPECT_EQ(std::pair(box.text(), box.selStart()), std::pair(QStringLiteral("ab"), qsizetype{0}));
+}
+
+// The average's rounding takes both ends of its range.
+TEST(Checked, shouldRoundToEveryInt32) {
+    EXPECT_EQ(std::pair(roundToInt32(-2147483648.0), roundToInt32(2147483646.5)),
+              std::pair(std::numeric_limits<int32_t>::min(), 2147483646));
 }
 
 // A condition whose test fails and is passed over counts as true.
