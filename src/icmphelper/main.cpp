@@ -27,6 +27,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <variant>
 #include <vector>
 
@@ -74,6 +75,14 @@ uint16_t randomId() {
     return id;
 }
 
+// A socket filter that nothing after us can change or take off.
+bool attachLocked(int fd, std::span<sock_filter> code) {
+    const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
+    const int locked = 1;
+    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0 &&
+           ::setsockopt(fd, SOL_SOCKET, SO_LOCK_FILTER, &locked, sizeof locked) == 0;
+}
+
 // The host's other ICMP stays out of the queue, idle or busy: the types of an
 // echo reply and of the errors that answer one, then only replies with our
 // identifier and errors quoting an echo request with it. 0, or the errno.
@@ -102,11 +111,8 @@ int filter(int fd, uint16_t id) {
         BPF_STMT(BPF_RET | BPF_K, UINT32_MAX),
         BPF_STMT(BPF_RET | BPF_K, 0),
     };
-    const sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-    const int locked = 1;
     if (::setsockopt(fd, SOL_RAW, kIcmpFilter, &blocked, sizeof blocked) != 0 ||
-        ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
-        ::setsockopt(fd, SOL_SOCKET, SO_LOCK_FILTER, &locked, sizeof locked) != 0) {
+        !attachLocked(fd, code)) {
         return errno;
     }
     return 0;
@@ -139,11 +145,9 @@ int filter6(int fd, uint16_t id) {
         BPF_STMT(BPF_RET | BPF_K, UINT32_MAX),
         BPF_STMT(BPF_RET | BPF_K, 0),
     };
-    const sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
     const int on = 1;
     if (::setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types) != 0 ||
-        ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
-        ::setsockopt(fd, SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) != 0 ||
+        !attachLocked(fd, code) ||
         ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on) != 0) {
         return errno;
     }
