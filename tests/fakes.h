@@ -6,20 +6,20 @@
 #include "platform/socket_library.h"
 #include "platform/window_system.h"
 
-#include <QFile>
-#include <QMap>
-#include <QRegularExpression>
-#include <QString>
-#include <QTemporaryDir>
+// Every test drives widgets or the toolkit's test tools: their modules whole.
+#include <QtTest>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 // Thrown by the fake window system where the program would end at once.

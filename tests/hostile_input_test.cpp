@@ -4,20 +4,11 @@
 #include "form/number_input.h"
 #include "netns.h"
 
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 
-#include <chrono>
 #include <clocale>
-#include <cstring>
 #include <mutex>
-#include <string>
-#include <thread>
 #include <utility>
-#include <vector>
 
 namespace {
 

@@ -22,7 +22,6 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <chrono>
 #include <future>
 #include <optional>
 
@@ -294,15 +293,13 @@ Echo send(LinuxIcmpHelper& helper, IcmpHelper::Handle h, const std::string& to, 
 }
 
 // Answers the client's echoes in place of the target's kernel, told to keep
-// quiet, `delay` late.
-// Forging, for each request: a reply from the target's other address, an
-// unreachable from the target about the echo sent elsewhere, the previous
-// request's reply (late), then the reply with one byte less, and the whole
-// reply. All but the short reply leave with TTL 50, so any taken shows.
-// Gives the TTL each request came with; ends after `requests` or 3 s of
-// quiet.
-std::future<std::vector<int>> standIn(const Netns& target, int requests, milliseconds delay,
-                                      bool forge) {
+// quiet, `delay` late. Forges for each request a reply from the target's
+// other address, an unreachable from the target about the echo sent
+// elsewhere, and the previous request's reply (late); then sends the reply
+// with one byte less, and the whole reply. All but the short reply leave with
+// TTL 50, so any taken shows. Gives the TTL each request came with; ends
+// after `requests` or 3 s of quiet.
+std::future<std::vector<int>> standIn(const Netns& target, int requests, milliseconds delay) {
     EXPECT_TRUE(target.shell("echo 1 >/proc/sys/net/ipv4/icmp_echo_ignore_all"));
     const InNetns in(target);
     const int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
@@ -339,7 +336,7 @@ std::future<std::vector<int>> standIn(const Netns& target, int requests, millise
             };
             std::this_thread::sleep_for(delay);
             for (const auto& [out, m, ttl] : all) {
-                if ((forge || ttl == 100) && !m.empty()) {
+                if (!m.empty()) {
                     setsockopt(out, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
                     sendto(out, m.data(), m.size(), 0, (const sockaddr*)&client, sizeof client);
                 }
@@ -431,7 +428,7 @@ TEST_P(LiveEcho, CallsItsWaitingHookEveryFrameUntilTheDeadline) {
 
 // The same payload twice: only the sequence tells the late reply apart.
 TEST_P(LiveEcho, TakesItsReplyFromTheTargetOnlyWhateverItsData) {
-    auto ttls = standIn(target, 2, milliseconds(50), true);
+    auto ttls = standIn(target, 2, milliseconds(50));
     const Echo first = send(helper, h, "198.18.2.2", Bytes(100, ' '), 2000, 5);
     const Echo second = send(helper, h, "198.18.2.2", Bytes(100, ' '), 2000);
     // As they reach the target, one hop on; without options the default TTL again.
@@ -595,32 +592,6 @@ TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
         EXPECT_TRUE(r.ui.boxes.empty());
         EXPECT_EQ(r.winsock.startCount(), 1);  // only the one the load keeps
     }
-}
-
-// Over a link 30 ms long (the target answering 30 ms late). The fastest of
-// four echoes each: a busy machine delays some.
-TEST_P(RealRun, shouldReportTheRoundTripTimeThatPingReports) {
-    auto ttls = standIn(target, 8, milliseconds(30), false);
-    FILE* ping =
-        popen(("nsenter --net=" + client.path() + " ping -nqc4 -i0.2 -w5 198.18.2.2").c_str(), "r");
-    // The first '=' it writes: "rtt min/avg/max/mdev = 30.1/30.2/30.3/0.1 ms"
-    double pingFastest = 0;
-    const bool read = std::fscanf(ping, "%*[^=]= %lf", &pingFastest) == 1;
-    if (pclose(ping) != 0) {
-        GTEST_SKIP() << "no iputils ping to compare with";
-    }
-    ASSERT_TRUE(read);
-    RealForm r(GetParam());
-    std::vector<int> rtts;
-    for (const auto& m : QRegularExpression(QStringLiteral("RTT = (\\d+)ms"))
-                             .globalMatch(r.run(QStringLiteral("198.18.2.2"), "4"))) {
-        rtts.push_back(m.captured(1).toInt());
-    }
-    ASSERT_EQ(rtts.size(), 4u) << r.form.txtStatus.text().toStdString();
-    const int fastest = *std::min_element(rtts.begin(), rtts.end());
-    EXPECT_GE(fastest, 30);
-    EXPECT_NEAR(fastest, pingFastest, 1.0);
-    EXPECT_EQ(ttls.get().size(), 8u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sockets, RealRun, kKinds, testing::PrintToStringParamName());

@@ -6,16 +6,8 @@
 // that got anything between $HOME/listening and the test's $HOME/pinged
 // (which names the helper); then the results.
 
-#include <QAccessible>
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QGenericPlugin>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <fcntl.h>
 #include <netinet/in.h>

@@ -4,21 +4,10 @@
 #include "netns.h"
 #include "platform/icmp_process_linux.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 #include <pwd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <string>
 
 namespace {
 

@@ -3,20 +3,7 @@
 #include "report/checked.h"
 #include "report/procedure.h"
 
-#include <QApplication>
-#include <QDialogButtonBox>
-#include <QLayout>
-#include <QMessageBox>
-#include <QProxyStyle>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-#include <QWindow>
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <tuple>
 
 namespace {
 

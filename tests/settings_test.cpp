@@ -1,15 +1,9 @@
 #include "netns.h"
 
-#include <QDir>
-#include <QFileInfo>
-
-#include <gtest/gtest.h>
-
 #include <sys/fsuid.h>
 #include <sys/stat.h>
 
 #include <clocale>
-#include <tuple>
 
 namespace {
 

@@ -5,20 +5,6 @@
 #include "gui/qt_window_system.h"
 #include "gui/results_view.h"
 
-#include <QAccessible>
-#include <QClipboard>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QTest>
-#include <QTimer>
-#include <QtEndian>
-
-#include <gtest/gtest.h>
-
 #include <memory>
 
 namespace {

@@ -2,12 +2,6 @@
 #include "gui/qt_window_system.h"
 #include "platform/socket_library_linux.h"
 
-#include <QProcess>
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-
 namespace {
 
 // Texts shown, "|" between them; none: the library passes.
