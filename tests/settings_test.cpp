@@ -121,7 +121,7 @@ TEST(LinuxSettingsStore, shouldReplaceTheWholeFileWithItsOwnModeOrNotAtAll) {
     // file's mode; the content, none: more than the file system holds; the
     // mode after; the failure said.
     const std::tuple<mode_t, int, const char*, mode_t, const char*> cases[] = {
-        {077, 0, "x", 0600, ""},
+        {022, 0, "x", 0644, ""},
         {077, 0640, "x", 0640, ""},
         {022, -1, "x", 0644, ""},
         {022, 0600, nullptr, 0600, "No space left on device"},

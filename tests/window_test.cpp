@@ -130,12 +130,14 @@ TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
     box->setFocus();
     QTest::keyClicks(box, QStringLiteral("xy\b"));
     EXPECT_EQ(w.text(), QStringLiteral(" Reply from a\r\nStatus b\r\n"));
-    // Over a line's end both ways, and at the text's end.
+    // Over a line's end both ways, before the last line too, and at the text's end.
     const std::pair<QKeySequence::StandardKey, const char*> keys[] = {
         {QKeySequence::SelectNextChar, " "},
         {QKeySequence::SelectEndOfLine, " Reply from a"},
         {QKeySequence::SelectNextChar, " Reply from a\n"},
         {QKeySequence::SelectNextLine, " Reply from a\nStatus b\n"},
+        {QKeySequence::SelectPreviousChar, " Reply from a\nStatus b"},
+        {QKeySequence::SelectNextChar, " Reply from a\nStatus b\n"},
         {QKeySequence::SelectPreviousChar, " Reply from a\nStatus b"},
         {QKeySequence::MoveToStartOfLine, ""},
         {QKeySequence::SelectEndOfDocument, "Status b\n"},
