@@ -14,13 +14,13 @@ using namespace std::string_literals;
 // no more of a value than the buffer holds.
 TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
     const QTemporaryDir dir;
-    const auto file = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
     LinuxSettingsStore store({}, {}, {}, {});
     const auto read = [&](const char* name, const char* key, uint32_t size) {
         char buffer[1024];
         std::fill_n(buffer, sizeof buffer, 'x');
-        const uint32_t n = store.GetPrivateProfileStringA("settings", key, "default", buffer, size,
-                                                          QFile::encodeName(file(name)));
+        const uint32_t n = store.GetPrivateProfileStringA(
+            "settings", key, "default", buffer, size,
+            QFile::encodeName(dir.filePath(QString::fromLatin1(name))));
         EXPECT_EQ(buffer[n], '\0');
         return std::string(buffer, n);
     };
@@ -30,19 +30,14 @@ TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
     const std::tuple<std::string, const char*, std::string> cases[] = {
         {"[settings]\r\nhostname=h\r\ntimes=4\r\n", "times", "4"},
         {"[settings]\r\nhostname=h\r\n", "bytes", "default"},
-        {"[other]\r\nhostname=h\r\n", "hostname", "default"},
-        {"hostname=x\r\n[settings]\r\n[b]\r\nhostname=y\r\n", "hostname", "default"},
-        {"[SetTings]\r\nHOSTNAME=h\r\n", "hostname", "h"},
-        {" [ settings ] \r\n\thostname \t=h\r\n", "hostname", "h"},
+        {"hostname=x\n[o]\nhostname=o\n[settings]\n[b]\nhostname=y\n", "hostname", "default"},
+        {" [ SetTings ] \r\n\tHOSTNAME \t=h\r\n", "hostname", "h"},
         {"[settings]\r\nhostname= \"a b\" ;c=d \r\n", "hostname", " \"a b\" ;c=d "},
         {"[settings]\r\nhostname=\r\n", "hostname", ""},
         {"[settings]\nhostname=1\nhostname=2\n", "hostname", "1"},
-        {"[settings]\nx=1\n[settings]\nhostname=2\n", "hostname", "default"},
-        {"[settings]\rtimes=4\rbytes=32\r", "bytes", "32"},
-        {"[settings]\ntimes=4\nbytes=32", "bytes", "32"},
+        {"[settings]\rtimes=4\rbytes=32", "bytes", "32"},
         {"[settings]\n;hostname=c\n  ;x\nhostname=h\n", "hostname", "h"},
         {"\xEF\xBB\xBF[settings]\nhostname=h\n", "hostname", "h"},
-        {"[settings]\nhostname=例子.测试\n", "hostname", "例子.测试"},
         {"\0\xFF[\x01=\n"s, "hostname", "default"},
         {"[settings]\nhostname=\xFF\xC3(\n", "hostname", "\xFF\xC3("},
         {"[settings]\nhostname=h\n" + mib10, "hostname", "h"},
@@ -51,20 +46,15 @@ TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
         {longValue, "bytes", "a\0b"s},
     };
     for (const auto& [content, key, value] : cases) {
-        writeFile(file("file"), QByteArray::fromStdString(content));
+        writeFile(dir.filePath(QStringLiteral("file")), QByteArray::fromStdString(content));
         EXPECT_EQ(read("file", key, 1024), value) << content.substr(0, 80);
     }
     EXPECT_EQ(read("file", "hostname", 1), "");
     EXPECT_EQ(read("missing", "hostname", 5), "defa");
     EXPECT_EQ(store.GetPrivateProfileStringA("settings", "hostname", "default", nullptr, 0, ""),
               0u);
-    QDir(dir.path()).mkdir(QStringLiteral("folder"));
-    mkfifo(QFile::encodeName(file("fifo")).constData(), 0600);
-    QFile::link(QStringLiteral("/dev/zero"), file("zero"));
-    QFile::link(file("fifo"), file("tofifo"));
-    for (const char* name : {"folder", "fifo", "zero", "tofifo"}) {
-        EXPECT_EQ(read(name, "hostname", 1024), "default") << name;
-    }
+    mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo"))).constData(), 0600);
+    EXPECT_EQ(read("fifo", "hostname", 1024), "default");
 }
 
 // Written where the user may write; read from the first file that exists. A
@@ -74,29 +64,24 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
         GTEST_SKIP() << "needs root for read-only bind mounts in a private mount namespace";
     }
     const QTemporaryDir bare, carried, config, dirs, etc;
-    const QString name = QStringLiteral("Settings.inf");
-    const QString user = config.filePath(QStringLiteral("sondrel-ping/Settings.inf"));
-    const auto own = [&](const char* dir) {
-        return dirs.filePath(QStringLiteral("%1/sondrel-ping/Settings.inf").arg(dir));
-    };
-    for (const QString& path : {carried.filePath(name), user, own("b"), own("c")}) {
+    const auto own = [](const QString& dir) { return dir + "/sondrel-ping/Settings.inf"; };
+    const QString a = dirs.filePath("a"), b = dirs.filePath("b"), c = dirs.filePath("c");
+    const QString program = config.filePath("Settings.inf"), user = own(config.path());
+    for (const QString& path : {carried.filePath("Settings.inf"), user, own(b), own(c)}) {
         QDir().mkpath(QFileInfo(path).path());
         writeFile(path, "x");
     }
-    QDir().mkpath(own("a"));  // a folder, not a file
-    const QString list = QStringLiteral("rel/a:%1:%2:%3")
-                             .arg(dirs.filePath("a"), dirs.filePath("b"), dirs.filePath("c"));
-    const QString etcFile = QStringLiteral("/etc/xdg/sondrel-ping/Settings.inf");
-    const QString home = QStringLiteral("/h/.config/sondrel-ping/Settings.inf");
-    const QString rel = QStringLiteral("rel");
+    QDir().mkpath(own(a));  // a folder, not a file
+    const QString list = QStringList({"rel/a", a, b, c}).join(u':');
+    const QString etcFile = own("/etc/xdg"), home = own("/h/.config"), rel = "rel";
     // The program's folder, the user's config home, the folder list; read, write.
     const std::tuple<QString, QString, QString, QString, QString> cases[] = {
-        {config.path(), config.path(), list, config.filePath(name), config.filePath(name)},
+        {config.path(), config.path(), list, program, program},
         {carried.path(), config.path(), list, user, user},
-        {carried.path(), rel, list, carried.filePath(name), home},
-        {bare.path(), rel, list, own("b"), home},
+        {carried.path(), rel, list, carried.filePath("Settings.inf"), home},
+        {bare.path(), rel, list, own(b), home},
         {bare.path(), rel, {}, etcFile, home},
-        {bare.path(), rel, dirs.filePath("a"), home, home},
+        {bare.path(), rel, a, home, home},
     };
     // As under /usr, where even root may not write once the capabilities are dropped.
     const auto readOnly = [](const QTemporaryDir& dir) {
@@ -136,7 +121,6 @@ TEST(LinuxSettingsStore, shouldReplaceTheWholeFileWithItsOwnModeOrNotAtAll) {
     // file's mode; the content, none: more than the file system holds; the
     // mode after; the failure said.
     const std::tuple<mode_t, int, const char*, mode_t, const char*> cases[] = {
-        {077, 0, "x", 0600, ""},
         {022, 0, "x", 0644, ""},
         {077, 0640, "x", 0640, ""},
         {022, -1, "x", 0644, ""},
@@ -185,33 +169,22 @@ struct ShownWindow final : WindowView {
     int shows = 0;
 };
 
+// Shown once, with the socket library's start kept for the program's life;
+// the host box focused with its default selected, then filled from the file.
+// A box keeps what precedes a NUL; bytes invalid in UTF-8 become U+FFFD.
 TEST(FormLoad, shouldShowTheWindowWithTheHostBoxSelectedThenFillTheBoxesFromTheFile) {
-    // An empty file: none. A box keeps what precedes a NUL; bytes invalid in
-    // UTF-8 become U+FFFD.
-    const std::pair<QByteArray, QStringList> cases[] = {
-        {{}, {"", "", ""}},
-        {"[settings]\r\nhostname=198.18.0.1\r\ntimes=9\r\n", {"198.18.0.1", "9", ""}},
-        {QByteArray::fromStdString(
-             "[settings]\r\nhostname=a\0b\r\ntimes=\0x\r\nbytes=\xFF\xC3(\r\n"s),
-         {"a", "", "\uFFFD\uFFFD("}},
-    };
-    for (const auto& [file, expected] : cases) {
-        FakeForm f;
-        ShownWindow window;
-        RecordedBox host;
-        f.form.bind(&window);
-        f.form.Host.bind(&host);
-        if (!file.isEmpty()) {
-            f.settings.files[f.settings.path] = file;
-        }
-        f.form.Form_Load();
-        EXPECT_EQ(boxes(f.form), expected);
-        // Shown once; the socket library's start kept for the program's life.
-        EXPECT_EQ(std::tuple(f.form.SettingsPath, window.shows, f.winsock.starts),
-                  std::tuple(f.settings.path, 1, 1));
-        // The default host selected, then the file's.
-        EXPECT_EQ(host.seen, QStringList({"www.example.com", "focus", "0+15", expected[0]}));
-    }
+    FakeForm f;
+    ShownWindow window;
+    RecordedBox host;
+    f.form.bind(&window);
+    f.form.Host.bind(&host);
+    f.settings.files[f.settings.path] =
+        QByteArray::fromStdString("[settings]\r\nhostname=a\0b\r\nbytes=\xFF\xC3(\r\n"s);
+    f.form.Form_Load();
+    EXPECT_EQ(boxes(f.form), QStringList({"a", "", "\uFFFD\uFFFD("}));
+    EXPECT_EQ(std::tuple(f.form.SettingsPath, window.shows, f.winsock.starts),
+              std::tuple(f.settings.path, 1, 1));
+    EXPECT_EQ(host.seen, QStringList({"www.example.com", "focus", "0+15", "a"}));
 }
 
 // Four lines, which the load reads back the same; where the save fails, a
@@ -221,7 +194,6 @@ TEST(ComdSave, shouldWriteFourLinesThatReadBackTheSameOrSayWhyNot) {
     const std::tuple<QStringList, const char*, const char*, const char*> cases[] = {
         {{"a=b", " ;4 ", "\"32\""}, "C.UTF-8", "", nullptr},
         {{"例子.测试", "[settings]", ""}, "C.UTF-8", "", nullptr},
-        {{"x", "4", "="}, "C.UTF-8", "", nullptr},
         {{"h", "", ""}, "C.UTF-8", "Disk full", "Disk full"},
         {{"例子", "", ""}, "C", "", "有的字符无法用本机的字符编码保存"},
     };
@@ -247,11 +219,9 @@ TEST(ComdSave, shouldWriteFourLinesThatReadBackTheSameOrSayWhyNot) {
                 .arg(texts[0], texts[1], texts[2])
                 .toUtf8();
         EXPECT_EQ(f.settings.files[f.settings.path], said ? QByteArray("earlier") : written);
-        if (!said) {
-            FrmPing loaded({f.ui, f.icmp, f.winsock, f.settings});
-            loaded.Form_Load();
-            EXPECT_EQ(boxes(loaded), texts);
-        }
+        FrmPing loaded({f.ui, f.icmp, f.winsock, f.settings});
+        loaded.Form_Load();
+        EXPECT_EQ(boxes(loaded), said ? QStringList({"", "", ""}) : texts);
     }
 }
 
