@@ -12,14 +12,9 @@
 
 namespace {
 
-// 127.0.0.1 as the resolver reads it: hexadecimal, zeros in front.
-QString loopbackOfLength(qsizetype length) {
-    return "0x" + QString(length - 10, u'0') + "7f000001";
-}
-
 // A name server on 127.0.0.1:53 of the calling thread's namespace: it keeps
-// the names asked of it and answers each "no such name", but six.test, which
-// has the IPv6 address ::1 and no other.
+// the names asked of it and answers each "no such name", but six.test "no
+// address of the kind asked" (of the IPv4 kind, for it is in the hosts file).
 class NameServer {
 public:
     NameServer() {
@@ -38,16 +33,8 @@ public:
                 }
                 std::lock_guard lock(mutex_);
                 asked_ = asked_.empty() ? name : asked_;
-                const bool six = name == "six.test";
-                q[2] |= 0x80;           // a response
-                q[3] = six ? 0x80 : 3;  // no error (recursion available), or no such name
-                if (six && q[n - 3] == 28 && n + 28 <= ssize_t(sizeof q)) {  // AAAA: ::1
-                    const uint8_t answer[28] = {0xc0, 12, 0, 28, 0, 1, 0, 0, 0, 60, 0, 16, 0, 0,
-                                                0,    0,  0, 0,  0, 0, 0, 0, 0, 0,  0, 0,  0, 1};
-                    q[7] = 1;
-                    std::memcpy(q + n, answer, sizeof answer);
-                    n += 28;
-                }
+                q[2] |= 0x80;                          // a response
+                q[3] = name == "six.test" ? 0x80 : 3;  // no error (and no answer), or no such name
                 sendto(fd_, q, size_t(n), 0, reinterpret_cast<sockaddr*>(&from), size);
             }
         });
@@ -88,59 +75,48 @@ TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
     const QTemporaryDir etc;
     writeFile(etc.filePath("hosts"),
               QByteArray::fromStdString("127.0.0.1 localhost a..b both.test " + label64 + ' ' +
-                                        name254 + "\n2001:db8::7 v6.test both.test\n"));
+                                        name254 + "\n2001:db8::7 v6.test six.test both.test\n"));
     writeFile(etc.filePath("resolv.conf"), "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
     const QString unresolved = "Unable To Resolve Host";
     const QString loopback = repliesPattern("127.0.0.1", 1, 64);
     const QString loopback6 = repliesPattern("::1", 1, 64);
+    const QString v6 = repliesPattern("2001:db8::7", 1, 64);
     const QString notSent = " Request Timeout\\r\\n" + kAveragePattern;
-    const QString tooLong =
-        "Error 5: Invalid argument\r\nin vbGetHostByName\r\nThe error occured at line: 0";
+    // 127.0.0.1 as the resolver reads it: hexadecimal, zeros in front.
+    const auto loopbackOf = [](qsizetype length) {
+        return "0x" + QString(length - 10, u'0') + "7f000001";
+    };
     const struct {
         const char* name;
         QString host;
         QString text;                // a pattern
         std::string asked = "none";  // the name the name server is asked for
-        QString box = {};            // the one box shown
-        int answer = MsgBox::Abort;  // to it; Abort takes the run's stop request
+        QString box = {};            // the one box shown, answered Ignore
         const char* locale = "C.UTF-8";
     } rows[] = {
         {"blanks only", "   ", unresolved},
         {"blanks around a name", " localhost ", loopback},
-        {"a blank after an address", "127.0.0.1 ", loopback},
-        {"a tab before an address", "\t127.0.0.1", unresolved},
-        {"64 characters", loopbackOfLength(64), loopback},
-        {"64 characters, blanks around", ' ' + loopbackOfLength(64) + ' ', loopback},
-        {"65 characters", loopbackOfLength(65), "", "none", tooLong},
-        {"65 characters, Ignore", loopbackOfLength(65), loopback, "none", tooLong, MsgBox::Ignore},
+        {"64 characters, blanks around", ' ' + loopbackOf(64) + ' ', loopback},
+        {"65 characters", loopbackOf(65), loopback, "none",
+         "Error 5: Invalid argument\r\nin vbGetHostByName\r\nThe error occured at line: 0"},
+        {"white space but blanks", "\t127.0.0.1\r\n", unresolved},
         {"control characters", "\a\x1b[2J", unresolved},
-        {"a line end after an address", "127.0.0.1\r\n", unresolved},
-        {"a format string", "%s%n%x", unresolved},
-        {"a shell command", "; touch /tmp/pwned", unresolved},
-        {"a blank inside", "a b", unresolved},
-        {"a tab inside", "tab\there", unresolved},
-        {".", ".", unresolved},
         {"a..b", "a..b", unresolved},
         {"a label of 64 bytes", QString::fromStdString(label64), unresolved},
         {"254 bytes", QString::fromStdString(name254), unresolved},
         {"253 bytes and a final dot", QString::fromStdString(name253 + '.'), unresolved, name253},
         {"a Chinese domain name", "例子.测试", unresolved, "xn--fsqu00a.xn--0zwm56d"},
-        {"no UTF-8 locale", "例子.测试", unresolved, "none", {}, MsgBox::Abort, "C"},
-        {"a Cyrillic a in a Latin name", "аpple.com", unresolved, "xn--pple-43d.com"},
+        {"no UTF-8 locale", "例子.测试", unresolved, "none", {}, "C"},
         // 64 bytes in UTF-8, 38 in the ASCII form that the name server sees.
         {"a label of 32 Cyrillic letters", QString(32, u'а') + ".com", unresolved,
          "xn--80aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.com"},
         {"0.0.0.0: this machine", "0.0.0.0", loopback},
         // The kernel refuses the send (no route here, else no SO_BROADCAST): no wait.
         {"255.255.255.255", "255.255.255.255", notSent},
-        {"an IPv6 address", "::1", loopback6},
         {"an IPv6 address in brackets, blanks around", " [::1] ", loopback6},
-        {"a zone that names no interface", "fe80::1%nosuch", unresolved},
-        {"an IPv4 address in brackets", "[127.0.0.1]", unresolved},
         {"a bracket that none opened", "x::1]", unresolved},
-        {"an IPv6-only name of the hosts file", "v6.test", repliesPattern("2001:db8::7", 1, 64),
-         "v6.test"},
-        {"an IPv6-only name of the name server", "six.test", loopback6, "six.test"},
+        {"IPv6 only: no such IPv4 name", "v6.test", v6, "v6.test"},
+        {"IPv6 only: no IPv4 address", "six.test", v6, "six.test"},
         {"a name with both: IPv4", "both.test", loopback},
         {"::, which no host has: no echo", "::", notSent},
         {"an IPv6 group: no echo", "ff02::1", notSent},
@@ -159,7 +135,7 @@ TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
             const locale_t locale = newlocale(LC_ALL_MASK, row.locale, nullptr);
             uselocale(locale);
             RealForm r;
-            r.ui.answers = {row.answer};
+            r.ui.answers = {MsgBox::Ignore};
             const auto start = std::chrono::steady_clock::now();
             const QString& text = r.run(row.host, "1");
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
