@@ -36,7 +36,8 @@ TEST(IcmpHelperProgram, shouldEndWithoutSendingOnAnyRequestButAValidOne) {
     const Netns ns;
     ASSERT_TRUE(ns.shell("ip link set lo up"));
     const InNetns in(ns);
-    static constexpr icmp::Address6 kMapped{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 127, 0, 0, 1};
+    static constexpr icmp::Address6 kGroup{0xff, 2},
+        kMapped{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 127, 0, 0, 1};
     // Each a change of a valid echo of 127.0.0.1.
     const struct {
         const char* name;
@@ -56,11 +57,7 @@ TEST(IcmpHelperProgram, shouldEndWithoutSendingOnAnyRequestButAValidOne) {
         {"IPv4 with a zone", [](auto& r) { r.scopeId = 1; }, false},
         {"IPv6 ::1", [](auto& r) { r.destination = 0, r.destination6[15] = 1; }, true},
         {"IPv6 and IPv4", [](auto& r) { r.destination6[15] = 1; }, false},
-        {"ff02::",
-         [](auto& r) {
-             r.destination = 0, r.destination6 = {0xff, 2};
-         },
-         false},
+        {"ff02::", [](auto& r) { r.destination = 0, r.destination6 = kGroup; }, false},
         {"IPv4-mapped", [](auto& r) { r.destination = 0, r.destination6 = kMapped; }, false},
     };
     for (const auto& row : rows) {
@@ -69,11 +66,10 @@ TEST(IcmpHelperProgram, shouldEndWithoutSendingOnAnyRequestButAValidOne) {
         ASSERT_EQ(helper.start(), IcmpHelperProcess::Start::Serving) << helper.error();
         icmp::Request request{inet_addr("127.0.0.1"), 8, 64, 0, 1000};
         row.change(request);
-        char bytes[sizeof request + 1] = {};
-        std::memcpy(bytes, &request, sizeof request);
+        std::string bytes(reinterpret_cast<const char*>(&request), sizeof request);
+        bytes.resize(bytes.size() + row.extra);
         const long before = sentOnLoopback();
-        const size_t size = sizeof request + row.extra;
-        ASSERT_EQ(send(helper.fd(), bytes, size, 0), ssize_t(size));
+        ASSERT_EQ(send(helper.fd(), bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
         // Ended: an answer of result 0 at once.
         const auto answer =
             helper.answer(std::chrono::steady_clock::now() + std::chrono::seconds(5));
