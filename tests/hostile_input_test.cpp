@@ -12,62 +12,44 @@
 
 namespace {
 
-// 127.0.0.1 as the resolver reads it: hexadecimal, zeros in front.
-QString loopbackOfLength(qsizetype length) {
-    return "0x" + QString(length - 10, u'0') + "7f000001";
-}
-
 // A name server on 127.0.0.1:53 of the calling thread's namespace: it keeps
-// the names asked of it and answers each "no such name", but six.test, which
-// has the IPv6 address ::1 and no other.
-class NameServer {
-public:
-    NameServer() {
-        const sockaddr_in at{AF_INET, htons(53), {htonl(INADDR_LOOPBACK)}, {}};
-        EXPECT_EQ(bind(fd_, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
-        thread_ = std::thread([this] {
-            uint8_t q[512];
-            sockaddr_in from{};
-            socklen_t size = sizeof from;
-            for (ssize_t n; (n = recvfrom(fd_, q, sizeof q, 0, reinterpret_cast<sockaddr*>(&from),
-                                          &size)) > 12;
-                 size = sizeof from) {
-                std::string name;
-                for (ssize_t i = 12; i < n && q[i] != 0 && i + 1 + q[i] <= n; i += 1 + q[i]) {
-                    name += (name.empty() ? "" : ".") + std::string(q + i + 1, q + i + 1 + q[i]);
-                }
-                std::lock_guard lock(mutex_);
-                asked_ = asked_.empty() ? name : asked_;
-                const bool six = name == "six.test";
-                q[2] |= 0x80;           // a response
-                q[3] = six ? 0x80 : 3;  // no error (recursion available), or no such name
-                if (six && q[n - 3] == 28 && n + 28 <= ssize_t(sizeof q)) {  // AAAA: ::1
-                    const uint8_t answer[28] = {0xc0, 12, 0, 28, 0, 1, 0, 0, 0, 60, 0, 16, 0, 0,
-                                                0,    0,  0, 0,  0, 0, 0, 0, 0, 0,  0, 0,  0, 1};
-                    q[7] = 1;
-                    std::memcpy(q + n, answer, sizeof answer);
-                    n += 28;
-                }
-                sendto(fd_, q, size_t(n), 0, reinterpret_cast<sockaddr*>(&from), size);
-            }
-        });
-    }
+// the names asked of it and answers each "no such name", but six.test "no
+// address of the kind asked" (of the IPv4 kind, for it is in the hosts file).
+struct NameServer {
     ~NameServer() {
-        shutdown(fd_, SHUT_RDWR);  // ends the wait of recvfrom
-        thread_.join();
-        close(fd_);
+        shutdown(fd, SHUT_RDWR);  // ends the wait of recvfrom
+        thread.join();
+        close(fd);
     }
     // The first name asked since the last call.
     std::string asked() {
-        std::lock_guard lock(mutex_);
-        return asked_.empty() ? "none" : std::exchange(asked_, {});
+        std::lock_guard lock(mutex);
+        return first.empty() ? "none" : std::exchange(first, {});
     }
 
-private:
-    int fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    std::thread thread_;
-    std::mutex mutex_;
-    std::string asked_;
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in at{AF_INET, htons(53), {htonl(INADDR_LOOPBACK)}, {}};
+    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0;
+    std::mutex mutex;
+    std::string first;
+    std::thread thread{[this] {
+        uint8_t q[512];
+        sockaddr_in from{};
+        socklen_t size = sizeof from;
+        for (ssize_t n;
+             (n = recvfrom(fd, q, sizeof q, 0, reinterpret_cast<sockaddr*>(&from), &size)) > 12;
+             size = sizeof from) {
+            std::string name;
+            for (ssize_t i = 12; i < n && q[i] != 0 && i + 1 + q[i] <= n; i += 1 + q[i]) {
+                name += (name.empty() ? "" : ".") + std::string(q + i + 1, q + i + 1 + q[i]);
+            }
+            std::lock_guard lock(mutex);
+            first = first.empty() ? name : first;
+            q[2] |= 0x80;                          // a response
+            q[3] = name == "six.test" ? 0x80 : 3;  // no error (and no answer), or no such name
+            sendto(fd, q, size_t(n), 0, reinterpret_cast<sockaddr*>(&from), size);
+        }
+    }};
 };
 
 // The real resolver and ICMP in a namespace with a loopback only (which also
@@ -81,66 +63,50 @@ TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
     }
     const Netns ns;
     ASSERT_TRUE(ns.shell("ip link set lo up; ip addr add 2001:db8::7/128 dev lo"));
-    const std::string a63 = "AZaz09-_" + std::string(55, 'a');
+    const std::string a63 = "AZaz09-_" + std::string(55, 'a'), label64 = a63 + "a.test";
     const std::string name253 = a63 + ".y." + a63 + '.' + a63 + '.' + std::string(57, 'a') + ".x";
-    const std::string label64 = a63 + "a.test";
-    const std::string name254 = name253 + 'x';
     const QTemporaryDir etc;
     writeFile(etc.filePath("hosts"),
-              QByteArray::fromStdString("127.0.0.1 localhost a..b both.test " + label64 + ' ' +
-                                        name254 + "\n2001:db8::7 v6.test both.test\n"));
+              QByteArray::fromStdString("127.0.0.1 a..b both.test " + label64 + ' ' + name253 +
+                                        "x" + "\n2001:db8::7 v6.test six.test both.test\n"));
     writeFile(etc.filePath("resolv.conf"), "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
     const QString unresolved = "Unable To Resolve Host";
     const QString loopback = repliesPattern("127.0.0.1", 1, 64);
-    const QString loopback6 = repliesPattern("::1", 1, 64);
+    const QString v6 = repliesPattern("2001:db8::7", 1, 64);
     const QString notSent = " Request Timeout\\r\\n" + kAveragePattern;
-    const QString tooLong =
-        "Error 5: Invalid argument\r\nin vbGetHostByName\r\nThe error occured at line: 0";
+    // 127.0.0.1 as the resolver reads it: hexadecimal, zeros in front.
+    const auto loopbackOf = [](qsizetype length) {
+        return "0x" + QString(length - 10, u'0') + "7f000001";
+    };
     const struct {
         const char* name;
         QString host;
         QString text;                // a pattern
         std::string asked = "none";  // the name the name server is asked for
-        QString box = {};            // the one box shown
-        int answer = MsgBox::Abort;  // to it; Abort takes the run's stop request
+        QString box = {};            // the one box shown, answered Ignore
         const char* locale = "C.UTF-8";
     } rows[] = {
         {"blanks only", "   ", unresolved},
-        {"blanks around a name", " localhost ", loopback},
-        {"a blank after an address", "127.0.0.1 ", loopback},
-        {"a tab before an address", "\t127.0.0.1", unresolved},
-        {"64 characters", loopbackOfLength(64), loopback},
-        {"64 characters, blanks around", ' ' + loopbackOfLength(64) + ' ', loopback},
-        {"65 characters", loopbackOfLength(65), "", "none", tooLong},
-        {"65 characters, Ignore", loopbackOfLength(65), loopback, "none", tooLong, MsgBox::Ignore},
+        {"64 characters, blanks around", ' ' + loopbackOf(64) + ' ', loopback},
+        {"65 characters", loopbackOf(65), loopback, "none",
+         "Error 5: Invalid argument\r\nin vbGetHostByName\r\nThe error occured at line: 0"},
+        {"white space but blanks", "\t127.0.0.1\r\n", unresolved},
         {"control characters", "\a\x1b[2J", unresolved},
-        {"a line end after an address", "127.0.0.1\r\n", unresolved},
-        {"a format string", "%s%n%x", unresolved},
-        {"a shell command", "; touch /tmp/pwned", unresolved},
-        {"a blank inside", "a b", unresolved},
-        {"a tab inside", "tab\there", unresolved},
-        {".", ".", unresolved},
         {"a..b", "a..b", unresolved},
         {"a label of 64 bytes", QString::fromStdString(label64), unresolved},
-        {"254 bytes", QString::fromStdString(name254), unresolved},
+        {"254 bytes", QString::fromStdString(name253 + 'x'), unresolved},
         {"253 bytes and a final dot", QString::fromStdString(name253 + '.'), unresolved, name253},
-        {"a Chinese domain name", "例子.测试", unresolved, "xn--fsqu00a.xn--0zwm56d"},
-        {"no UTF-8 locale", "例子.测试", unresolved, "none", {}, MsgBox::Abort, "C"},
-        {"a Cyrillic a in a Latin name", "аpple.com", unresolved, "xn--pple-43d.com"},
+        {"no UTF-8 locale", "例子.测试", unresolved, "none", {}, "C"},
         // 64 bytes in UTF-8, 38 in the ASCII form that the name server sees.
         {"a label of 32 Cyrillic letters", QString(32, u'а') + ".com", unresolved,
          "xn--80aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.com"},
         {"0.0.0.0: this machine", "0.0.0.0", loopback},
         // The kernel refuses the send (no route here, else no SO_BROADCAST): no wait.
         {"255.255.255.255", "255.255.255.255", notSent},
-        {"an IPv6 address", "::1", loopback6},
-        {"an IPv6 address in brackets, blanks around", " [::1] ", loopback6},
-        {"a zone that names no interface", "fe80::1%nosuch", unresolved},
-        {"an IPv4 address in brackets", "[127.0.0.1]", unresolved},
+        {"IPv6 in brackets, blanks around", " [::1] ", repliesPattern("::1", 1, 64)},
         {"a bracket that none opened", "x::1]", unresolved},
-        {"an IPv6-only name of the hosts file", "v6.test", repliesPattern("2001:db8::7", 1, 64),
-         "v6.test"},
-        {"an IPv6-only name of the name server", "six.test", loopback6, "six.test"},
+        {"IPv6 only: no such IPv4 name", "v6.test", v6, "v6.test"},
+        {"IPv6 only: no IPv4 address", "six.test", v6, "six.test"},
         {"a name with both: IPv4", "both.test", loopback},
         {"::, which no host has: no echo", "::", notSent},
         {"an IPv6 group: no echo", "ff02::1", notSent},
@@ -153,13 +119,14 @@ TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
     withMounts(mounts, [&] {
         const InNetns in(ns);
         NameServer server;
+        ASSERT_TRUE(server.bound);
         for (const auto& row : rows) {
             SCOPED_TRACE(row.name);
             // This thread's alone.
             const locale_t locale = newlocale(LC_ALL_MASK, row.locale, nullptr);
             uselocale(locale);
             RealForm r;
-            r.ui.answers = {row.answer};
+            r.ui.answers = {MsgBox::Ignore};
             const auto start = std::chrono::steady_clock::now();
             const QString& text = r.run(row.host, "1");
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
@@ -182,19 +149,16 @@ TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
 TEST(HostileInput, shouldTakeEveryCountAndSizeAsDecided) {
     const struct {
         QString text;
-        int echoes;      // as the count
-        bool completed;  // with the average, not stopped
-        int size;        // as the size: bytes sent, -1 reported and none sent
+        int echoes;  // as the count; 6: stopped, else with the average
+        int size;    // as the size: bytes sent, -1 reported and none sent
     } rows[] = {
-        {"", 1, true, 0},           {"0", 0, true, 0},       {"-1", 0, true, 12},
-        {"2.5", 2, true, 2},        {"3.5", 3, true, 4},     {"4abc", 1, true, 4},
-        {" 4 ", 4, true, 4},        {"1 0 0", 1, true, 100}, {"&H20", 1, true, 32},
-        {"1e9", 6, false, -1},      {"NaN", 1, true, 0},     {"&HFFFF", 1, true, -1},
-        {"32767", 6, false, 32767}, {"32768", 6, false, -1}, {"2147483648", 6, false, 12},
-        {"1e400", 1, true, 12},     {"1,000", 6, false, 1},  {"+3", 3, true, 3},
-        {"inf", 1, true, 0},        {"0.5", 0, true, 0},     {"-0.5", 0, true, 0},
-        {"-32768", 0, true, 12},    {"-32769", 0, true, 12}, {"2147483647", 6, false, -1},
-        {"32767.5", 6, false, -1},
+        {"", 1, 0},          {"0", 0, 0},       {"-1", 0, 12},         {"2.5", 2, 2},
+        {"3.5", 3, 4},       {"4abc", 1, 4},    {" 4 ", 4, 4},         {"1 0 0", 1, 100},
+        {"&H20", 1, 32},     {"1e9", 6, -1},    {"NaN", 1, 0},         {"&HFFFF", 1, -1},
+        {"32767", 6, 32767}, {"32768", 6, -1},  {"2147483648", 6, 12}, {"1e400", 1, 12},
+        {"1,000", 6, 1},     {"+3", 3, 3},      {"inf", 1, 0},         {"0.5", 0, 0},
+        {"-0.5", 0, 0},      {"-32768", 0, 12}, {"-32769", 0, 12},     {"2147483647", 6, -1},
+        {"32767.5", 6, -1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text.toStdString());
@@ -202,7 +166,7 @@ TEST(HostileInput, shouldTakeEveryCountAndSizeAsDecided) {
         count.ui.atYield[6] = [&] { count.form.cmdPing_Click(); };
         count.start(row.text);
         EXPECT_EQ(count.icmp.sent.size(), size_t(row.echoes));
-        EXPECT_EQ(count.text().contains(u"平均速度"), row.completed);
+        EXPECT_EQ(count.text().contains(u"平均速度"), row.echoes < 6);
         EXPECT_TRUE(count.ui.boxes.empty());
         EXPECT_EQ(count.form.lblPingTimes.text(), row.text);
 
