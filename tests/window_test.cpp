@@ -130,7 +130,8 @@ TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
     box->setFocus();
     QTest::keyClicks(box, QStringLiteral("xy\b"));
     EXPECT_EQ(w.text(), QStringLiteral(" Reply from a\r\nStatus b\r\n"));
-    // Over a line's end both ways, before the last line too, and at the text's end.
+    // Over a line's end both ways, before the last line too, and at the text's end;
+    // a line up from there.
     const std::pair<QKeySequence::StandardKey, const char*> keys[] = {
         {QKeySequence::SelectNextChar, " "},
         {QKeySequence::SelectEndOfLine, " Reply from a"},
@@ -142,13 +143,14 @@ TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
         {QKeySequence::MoveToStartOfLine, ""},
         {QKeySequence::SelectEndOfDocument, "Status b\n"},
         {QKeySequence::SelectAll, " Reply from a\nStatus b\n"},
-        {QKeySequence::SelectNextChar, " Reply from a\nStatus b\n"}};
+        {QKeySequence::SelectNextChar, " Reply from a\nStatus b\n"},
+        {QKeySequence::SelectPreviousLine, " Reply from a\n"}};
     for (const auto& [key, selected] : keys) {
         QTest::keySequence(box, key);
         EXPECT_EQ(box->selectedText(), QString::fromLatin1(selected)) << key;
     }
     QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QApplication::clipboard()->text(), box->shownText());
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral(" Reply from a\n"));
     // A drag over the second line's first word; a double click on the first line's last.
     QWidget* area = box->viewport();
     const QFontMetrics metrics = box->fontMetrics();
