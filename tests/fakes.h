@@ -156,7 +156,7 @@ public:
         const auto four = names.find(name);
         return four == names.end() ? nullptr : answer(AddressFamily::Inet, four->second);
     }
-    int32_t WSAGetLastError() override { return missError; }
+    int32_t WSAGetLastError() override { return WsaError::HostNotFound; }
 
     std::map<std::string, std::array<uint8_t, 4>> names = {{"127.0.0.1", {127, 0, 0, 1}}};
     std::map<std::string, std::array<uint8_t, 16>> names6 = {
@@ -164,7 +164,6 @@ public:
     WsaData reported{0x0202, 0x0202, 100};
     int32_t startResult = 0;
     int starts = 0;
-    int32_t missError = WsaError::HostNotFound;
     std::vector<std::string> lookups;
 
 private:

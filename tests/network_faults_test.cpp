@@ -151,28 +151,13 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
     for (const auto& [name, message, to, answers] : cases) {
         EXPECT_EQ(icmp::answers(message, to), answers) << name;
     }
-    // Errors by type and code; 0: no answer, the wait goes on.
-    const auto statusOf = [](const icmp::Message& m, const icmp::EchoKey& k) {
-        const auto* error = std::get_if<icmp::Error>(&m);
-        return error != nullptr && icmp::answers(m, k) ? error->status : 0;
-    };
-    using Row = std::tuple<uint8_t, uint8_t, int32_t>;
-    const Row errors[] = {
-        {3, 0, 11002},  {3, 1, 11003},  {3, 2, 11004},  {3, 3, 11005},  {3, 4, 11009},
-        {3, 5, 11012},  {3, 6, 11002},  {3, 7, 11003},  {3, 9, 11002},  {3, 11, 11002},
-        {3, 15, 11003}, {3, 99, 11003}, {11, 0, 11013}, {11, 1, 11014}, {12, 2, 11015},
-        {4, 0, 11016},  {5, 1, 0},      {0, 0, 0},      {8, 0, 0},      {11, 2, 0},
-    };
-    for (const auto& [type, code, status] : errors) {
-        EXPECT_EQ(statusOf(raw(errorPacket(type, code)), key), status) << +type << '/' << +code;
+    // Errors of other types or codes are no answer: the wait goes on.
+    using Kinds = std::initializer_list<std::pair<uint8_t, uint8_t>>;
+    for (const auto& [type, code] : Kinds{{5, 1}, {0, 0}, {8, 0}, {11, 2}}) {
+        EXPECT_FALSE(icmp::answers(raw(errorPacket(type, code)), key)) << +type << '/' << +code;
     }
-    const Row errors6[] = {
-        {1, 0, 11002}, {1, 1, 11004}, {1, 2, 11045}, {1, 3, 11003}, {1, 4, 11005},
-        {1, 5, 11040}, {2, 0, 11009}, {3, 0, 11013}, {3, 1, 11014}, {3, 2, 0},
-        {4, 1, 11015}, {137, 0, 0},   {129, 0, 0},   {128, 0, 0},
-    };
-    for (const auto& [type, code, status] : errors6) {
-        EXPECT_EQ(statusOf(error6(type, code), key6), status) << "ICMPv6 " << +type << '/' << +code;
+    for (const auto& [type, code] : Kinds{{3, 2}, {137, 0}, {129, 0}, {128, 0}}) {
+        EXPECT_FALSE(icmp::answers(error6(type, code), key6)) << +type << '/' << +code;
     }
 }
 
