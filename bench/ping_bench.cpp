@@ -113,9 +113,9 @@ int runChild(int argc, char** argv, const QString& host, long count) {
     Program program;
     FrmPing& form = program.form;
     form.Form_Load();
-    form.Host.setText(host);
-    form.lblPingTimes.setText(QString::number(count));
-    form.lblPacketSize.setText(QStringLiteral("32"));
+    form.Host.setText(host.toStdU16String());
+    form.lblPingTimes.setText(QString::number(count).toStdU16String());
+    form.lblPacketSize.setText(u"32");
     auto* box = dynamic_cast<ResultsView*>(program.window.control("txtStatus"));
     for (int i = 0; i < 10; ++i) {
         QCoreApplication::processEvents();
@@ -132,7 +132,7 @@ int runChild(int argc, char** argv, const QString& host, long count) {
     const double calls = systemCalls(counter) - callsBefore;
     const long runKb = statusKb("VmHWM") - idleKb;
 
-    const QString& text = form.txtStatus.text();
+    const QString text = QString::fromStdU16String(form.txtStatus.text());
     const QStringList lines = text.split(QStringLiteral("\r\n"));
     for (qsizetype i = 0; i < count; ++i) {
         if (i >= lines.size() || !lines[i].startsWith(QStringLiteral(" Reply from ") + host)) {

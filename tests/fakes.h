@@ -1,22 +1,23 @@
 #pragma once
 
+// Doubles of the platform's services, and what the tests of the form share.
+// Standard C++ only: these tests run wherever the form is built.
+
 #include "form/frm_ping.h"
 #include "platform/icmp_helper.h"
 #include "platform/profile_file.h"
 #include "platform/socket_library.h"
 #include "platform/window_system.h"
 
-// Every test drives widgets or the toolkit's test tools: their modules whole.
-#include <QtTest>
-#include <QtWidgets>
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
-#include <chrono>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
+#include <regex>
 #include <span>
 #include <string>
 #include <tuple>
@@ -32,9 +33,9 @@ struct ProgramEnded {
 class ScriptedWindowSystem final : public WindowSystem {
 public:
     struct Box {
-        QString prompt;
+        std::u16string prompt;
         int style;
-        QString title;
+        std::u16string title;
     };
 
     void yield() override {
@@ -42,8 +43,8 @@ public:
             action.mapped()();
         }
     }
-    int messageBox(const QString& prompt, int style, const QString& title) override {
-        boxes.push_back({prompt, style, title});
+    int messageBox(std::u16string_view prompt, int style, std::u16string_view title) override {
+        boxes.push_back({std::u16string(prompt), style, std::u16string(title)});
         const int answer = answers.empty() ? MsgBox::Ok : answers.front();
         if (!answers.empty()) {
             answers.pop_front();
@@ -82,7 +83,8 @@ public:
         ++opened;
         return createFails ? kInvalidHandle : 7;
     }
-    std::string openFailure() const override { return "ICMP is not permitted.\r\n"; }
+    Handle Icmp6CreateFile() override { return IcmpCreateFile(); }
+    IcmpOpenFailure openFailure() const override { return failure; }
     uint32_t IcmpSendEcho(Handle handle, uint32_t destination, const void*, uint16_t size,
                           const EchoOptions* options, void* replyBuffer, uint32_t replySize,
                           uint32_t timeoutMs) override {
@@ -127,6 +129,7 @@ public:
     static Answer reply(int32_t rtt) { return {1, 0, rtt}; }
 
     bool createFails = false;
+    IcmpOpenFailure failure;
     int opened = 0;
     std::deque<Answer> answers;
     std::vector<Sent> sent;
@@ -181,40 +184,42 @@ private:
 // `failure` when it is set.
 class FakeSettings final : public SettingsStore {
 public:
-    QString readPath() const override { return path; }
-    QString writePath() const override { return path; }
+    std::u16string readPath() const override { return path; }
+    std::u16string writePath() const override { return path; }
     uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                       const char* defaultValue, char* buffer, uint32_t size,
                                       const char* file) override {
-        const std::string content = files.value(QString::fromUtf8(file)).toStdString();
+        const std::string& content = files[std::u16string(file, file + std::strlen(file))];
         const std::string_view chosen =
             findProfileValue(content, section, key).value_or(defaultValue);
         const size_t count = std::min<size_t>(chosen.size(), size - 1);
         *std::copy_n(chosen.begin(), count, buffer) = '\0';
         return uint32_t(count);
     }
-    QString replace(const QString& file, QByteArrayView content) override {
-        if (failure.isEmpty()) {
-            files[file] = content.toByteArray();
+    std::u16string replace(const std::u16string& file, std::string_view content) override {
+        if (failure.empty()) {
+            files[file] = content;
         }
         return failure;
     }
 
-    QString path = QStringLiteral("/config/Settings.inf");
-    QMap<QString, QByteArray> files;
-    QString failure;
+    std::u16string path = u"/config/Settings.inf";
+    std::map<std::u16string, std::string> files;
+    std::u16string failure;
 };
 
 // What a control was asked to show, in order: its texts, "focus", and
 // selections as "start+length".
 struct RecordedBox final : TextBoxView {
-    void showText(const QString& text) override { seen.append(text); }
-    void showAppended(QStringView) override {}
-    void showSelection(const QString&, qsizetype start, qsizetype length) override {
-        seen.append(QStringLiteral("%1+%2").arg(start).arg(length));
+    void showText(const std::u16string& text) override { seen.push_back(text); }
+    void showAppended(std::u16string_view) override {}
+    void showSelection(const std::u16string&, std::ptrdiff_t start,
+                       std::ptrdiff_t length) override {
+        const std::string selection = std::to_string(start) + '+' + std::to_string(length);
+        seen.emplace_back(selection.begin(), selection.end());
     }
-    void takeFocus() override { seen.append(QStringLiteral("focus")); }
-    QStringList seen;
+    void takeFocus() override { seen.push_back(u"focus"); }
+    std::vector<std::u16string> seen;
 };
 
 // A form on the fakes.
@@ -225,41 +230,60 @@ struct FakeForm {
     FakeSettings settings;
     FrmPing form{{ui, icmp, winsock, settings}};
 
-    const QString& text() const { return form.txtStatus.text(); }
+    const std::u16string& text() const { return form.txtStatus.text(); }
 };
 
 // A form set to ping 127.0.0.1 with the boxes' other defaults.
 struct PingRun : FakeForm {
-    PingRun() { form.Host.setText(QStringLiteral("127.0.0.1")); }
-    void start(const QString& count, std::deque<ScriptedIcmp::Answer> replies = {}) {
+    PingRun() { form.Host.setText(u"127.0.0.1"); }
+    void start(std::u16string_view count, std::deque<ScriptedIcmp::Answer> replies = {}) {
         form.lblPingTimes.setText(count);
         icmp.answers = std::move(replies);
         form.cmdPing_Click();
     }
 };
 
-inline bool fullMatch(const QString& pattern, const QString& text) {
-    return QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(pattern)).match(text).hasMatch();
+// text, count times over.
+inline std::u16string repeated(std::u16string_view text, std::size_t count) {
+    std::u16string all;
+    while (count-- > 0) {
+        all += text;
+    }
+    return all;
 }
 
-inline const QString kAveragePattern = QStringLiteral("\\r\\n 平均速度: \\d+ms\\.");
+// An ASCII text as the form's.
+inline std::u16string ascii(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+// A text in UTF-8, for patterns and messages.
+inline std::string utf8(std::u16string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        }
+        const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        out += char(extra == 0 ? c : (0xF0 << (3 - extra) & 0xFF) | c >> (6 * extra));
+        for (int k = extra - 1; k >= 0; --k) {
+            out += char(0x80 | (c >> (6 * k) & 0x3F));
+        }
+    }
+    return out;
+}
+
+// The whole text matches the pattern (ECMAScript, on UTF-8).
+inline bool fullMatch(const std::string& pattern, std::u16string_view text) {
+    return std::regex_match(utf8(text), std::regex(pattern));
+}
+
+inline const std::string kAveragePattern = "\\r\\n 平均速度: \\d+ms\\.";
 
 // Reply lines of 32 bytes and the average, whatever the times.
-inline QString repliesPattern(const char* from, int count, int ttl) {
-    return QStringLiteral("( Reply from %1: Bytes = 32 RTT = \\d+ms TTL = %2\\r\\n){%3}")
-               .arg(QRegularExpression::escape(QString::fromLatin1(from)))
-               .arg(ttl)
-               .arg(count) +
-           kAveragePattern;
-}
-
-inline QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
-}
-
-inline void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
+inline std::string repliesPattern(const std::string& from, int count, int ttl) {
+    const std::string escaped = std::regex_replace(from, std::regex("[.]"), "\\.");
+    return "( Reply from " + escaped + ": Bytes = 32 RTT = \\d+ms TTL = " + std::to_string(ttl) +
+           "\\r\\n){" + std::to_string(count) + "}" + kAveragePattern;
 }

@@ -9,6 +9,10 @@
 #include "platform/settings_store_linux.h"
 #include "platform/socket_library_linux.h"
 
+// Files, folders and processes through the toolkit's tools.
+#include <QtCore>
+#include <QtTest>
+
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -94,9 +98,9 @@ struct RealForm {
         WsaData data;
         winsock.WSAStartup(0x0202, data);
     }
-    const QString& run(const QString& host, const char* count) {
+    const std::u16string& run(std::u16string_view host, std::u16string_view count) {
         form.Host.setText(host);
-        form.lblPingTimes.setText(QString::fromLatin1(count));
+        form.lblPingTimes.setText(count);
         form.cmdPing_Click();
         return form.txtStatus.text();
     }
@@ -121,4 +125,15 @@ inline std::vector<pid_t> childrenOf(pid_t parent) {
         }
     }
     return pids;
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+}
+
+inline void writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
 }

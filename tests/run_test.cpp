@@ -1,9 +1,7 @@
 #include "fakes.h"
-#include "gui/qt_window_system.h"
 #include "report/checked.h"
 #include "report/procedure.h"
-
-#include <algorithm>
+#include "report/text.h"
 
 namespace {
 
@@ -11,19 +9,18 @@ using Answer = ScriptedIcmp::Answer;
 constexpr auto reply = ScriptedIcmp::reply;
 
 // The fake's replies arrive with TTL 64.
-QString replyLine(int rtt, const char* from = "127.0.0.1") {
-    return QStringLiteral(" Reply from %1: Bytes = 32 RTT = %2ms TTL = 64\r\n")
-        .arg(QString::fromLatin1(from))
-        .arg(rtt);
+std::u16string replyLine(int rtt, std::u16string_view from = u"127.0.0.1") {
+    return u" Reply from " + std::u16string(from) + u": Bytes = 32 RTT = " + decimal(rtt) +
+           u"ms TTL = 64\r\n";
 }
 
-QString summary(int average) {
-    return QStringLiteral(u"\r\n 平均速度: %1ms.").arg(average);
+std::u16string summary(int average) {
+    return u"\r\n 平均速度: " + decimal(average) + u"ms.";
 }
 
-const QString kTimeout = QStringLiteral(" Request Timeout\r\n");
-const QString kUnreachable = QStringLiteral("Destination Host Not Reachable");
-const QString kOverflow = QStringLiteral("Error 6: Overflow: the number does not fit its variable");
+const std::u16string kTimeout = u" Request Timeout\r\n";
+const std::u16string kUnreachable = u"Destination Host Not Reachable";
+const std::u16string kOverflow = u"Error 6: Overflow: the number does not fit its variable";
 
 // Whole runs: the results box, the echoes sent, the boxes shown (each
 // answered by the next of `answers`), and the window idle at the end with
@@ -31,43 +28,42 @@ const QString kOverflow = QStringLiteral("Error 6: Overflow: the number does not
 TEST(Run, shouldWriteWhatEachEchoGotThenTheRoundedAverage) {
     struct Row {
         const char* name;
-        const char* count;
+        const char16_t* count;
         std::deque<Answer> echoes;
-        QString text;
+        std::u16string text;
         size_t sent;
-        QStringList boxes = {};  // the start of each box's prompt
+        std::vector<std::u16string> boxes = {};  // the start of each box's prompt
         std::function<void(PingRun&)> before = {};
     };
     const Row rows[] = {
-        Row("all time out", "4", {}, kTimeout.repeated(4) + summary(0), 4),
-        Row("10 and 11 give 10", "4", {reply(10), reply(11)},
-            replyLine(10) + replyLine(11) + kTimeout.repeated(2) + summary(10), 4),
-        Row("11 and 12 give 12", "2", {reply(11), reply(12)},
+        Row("all time out", u"4", {}, repeated(kTimeout, 4) + summary(0), 4),
+        Row("10 and 11 give 10", u"4", {reply(10), reply(11)},
+            replyLine(10) + replyLine(11) + repeated(kTimeout, 2) + summary(10), 4),
+        Row("11 and 12 give 12", u"2", {reply(11), reply(12)},
             replyLine(11) + replyLine(12) + summary(12), 2),
-        Row("a failure's text without a line break; the reply after it passed over", "4",
+        Row("a failure's text without a line break; the reply after it passed over", u"4",
             {{1, 11003, 0, {198, 18, 0, 1}}, reply(5), reply(7), reply(9)},
             kUnreachable + replyLine(7) + replyLine(9) + summary(5), 4),
-        Row("a status without text passed over, so across time-outs", "4",
-            {{1, 11013}, {0}, reply(8), {1, 11022}},
-            kTimeout + QStringLiteral("Unload") + summary(0), 4),
-        Row("an IPv4 host after an IPv6 one, counted afresh", "1", {reply(9)},
+        Row("a status without text passed over, so across time-outs", u"4",
+            {{1, 11013}, {0}, reply(8), {1, 11022}}, kTimeout + u"Unload" + summary(0), 4),
+        Row("an IPv4 host after an IPv6 one, counted afresh", u"1", {reply(9)},
             replyLine(9) + summary(9), 1, {},
             [](PingRun& r) {
-                r.form.Host.setText(QStringLiteral("v6.example"));
-                r.start(QStringLiteral("2"), {reply(10), reply(20)});
-                r.form.Host.setText(QStringLiteral("127.0.0.1"));
+                r.form.Host.setText(u"v6.example");
+                r.start(u"2", {reply(10), reply(20)});
+                r.form.Host.setText(u"127.0.0.1");
             }),
-        Row("a stop request at the second echo", "4", {reply(1), reply(2), reply(3)},
+        Row("a stop request at the second echo", u"4", {reply(1), reply(2), reply(3)},
             replyLine(1) + replyLine(2), 2, {},
             [](PingRun& r) {
                 r.ui.atYield[3] = [&r] {
                     r.form.cmdPing_Click();
-                    EXPECT_EQ(std::tuple(r.form.cmdPing.caption(), r.form.cmdClose.enabled()),
-                              std::tuple(QStringLiteral("Ping"), true));
+                    EXPECT_EQ(r.form.cmdPing.caption(), u"Ping");
+                    EXPECT_TRUE(r.form.cmdClose.enabled());
                 };
             }),
-        Row("a start clicked after a stop request: waits for the stopped run", "4", {},
-            kTimeout.repeated(4) + summary(0), 5, {},
+        Row("a start clicked after a stop request: waits for the stopped run", u"4", {},
+            repeated(kTimeout, 4) + summary(0), 5, {},
             [](PingRun& r) {
                 r.icmp.whileBlocked = [&r] {
                     EXPECT_EQ(r.icmp.opened - int(r.icmp.closed.size()), 1);  // never nested
@@ -77,32 +73,36 @@ TEST(Run, shouldWriteWhatEachEchoGotThenTheRoundedAverage) {
                     r.form.cmdPing_Click();
                 };
             }),
-        Row("what an earlier run left pending discarded", "1", {}, kTimeout + summary(0), 1, {},
+        Row("what an earlier run left pending discarded", u"1", {}, kTimeout + summary(0), 1, {},
             [](PingRun& r) { r.form.StopFlag = -1, r.form.NetErrorFlag = 1; }),
-        Row("no ICMP: why, once, then the summary", "4", {},
-            QStringLiteral("ICMP is not permitted.\r\n") + summary(0), 0, {},
-            [](PingRun& r) { r.icmp.createFails = true; }),
-        Row("the count past 32767, Ignore each report", "32770", std::deque(32770, reply(1)),
-            replyLine(1).repeated(32770) + summary(1), 32770, {kOverflow, kOverflow, kOverflow},
-            [](PingRun& r) { r.ui.answers.assign(3, MsgBox::Ignore); }),
-        Row("the count past 32767, Abort: a stop request", "1e9", std::deque(32770, reply(1)),
-            replyLine(1).repeated(32767), 32768, {kOverflow},
-            [](PingRun& r) { r.ui.answers = {MsgBox::Abort}; }),
-        Row("a size past 32767, Abort", "1e9", {}, {}, 0, {kOverflow},
+        Row("no ICMP: why, once, then the summary", u"4", {},
+            u"No ICMP socket could be opened: Too many open files.\r\n" + summary(0), 0, {},
             [](PingRun& r) {
-                r.form.lblPacketSize.setText(QStringLiteral("32768"));
+                r.icmp.createFails = true;
+                r.icmp.failure.error = 24;
+                r.icmp.failure.reason = u"Too many open files";
+            }),
+        Row("the count past 32767, Ignore each report", u"32770", std::deque(32770, reply(1)),
+            repeated(replyLine(1), 32770) + summary(1), 32770, {kOverflow, kOverflow, kOverflow},
+            [](PingRun& r) { r.ui.answers.assign(3, MsgBox::Ignore); }),
+        Row("the count past 32767, Abort: a stop request", u"1e9", std::deque(32770, reply(1)),
+            repeated(replyLine(1), 32767), 32768, {kOverflow},
+            [](PingRun& r) { r.ui.answers = {MsgBox::Abort}; }),
+        Row("a size past 32767, Abort", u"1e9", {}, {}, 0, {kOverflow},
+            [](PingRun& r) {
+                r.form.lblPacketSize.setText(u"32768");
                 r.ui.answers = {MsgBox::Abort};
             }),
-        Row("the total past 2^31: Retry asks again, Abort stops", "2", {reply(1), reply(2)}, {}, 1,
+        Row("the total past 2^31: Retry asks again, Abort stops", u"2", {reply(1), reply(2)}, {}, 1,
             {kOverflow, kOverflow},
             [](PingRun& r) {
                 r.ui.answers = {MsgBox::Retry, MsgBox::Abort};
                 r.ui.atYield[1] = [&r] { r.form.TotalRtt = 2147483647; };
             }),
-        Row("an IPv6 host: its short text, the hop limit as TTL", "3",
+        Row("an IPv6 host: its short text, the hop limit as TTL", u"3",
             {reply(10), {1, 11003}, reply(5)},
-            replyLine(10, "2001:db8::1") + kUnreachable + summary(5), 3, {},
-            [](PingRun& r) { r.form.Host.setText(QStringLiteral("v6.example")); }),
+            replyLine(10, u"2001:db8::1") + kUnreachable + summary(5), 3, {},
+            [](PingRun& r) { r.form.Host.setText(u"v6.example"); }),
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -113,19 +113,20 @@ TEST(Run, shouldWriteWhatEachEchoGotThenTheRoundedAverage) {
         r.ui.atYield[70000] = [&r] { r.form.cmdPing_Click(); };  // bounds a run not stopped
         const size_t sentBefore = r.icmp.sent.size();
         const auto aborts = std::count(r.ui.answers.begin(), r.ui.answers.end(), MsgBox::Abort);
-        r.start(QString::fromLatin1(row.count), row.echoes);
+        r.start(row.count, row.echoes);
         EXPECT_EQ(r.text(), row.text);
         EXPECT_EQ(r.icmp.sent.size() - sentBefore, row.sent);
-        ASSERT_EQ(r.ui.boxes.size(), size_t(row.boxes.size()));
-        for (qsizetype i = 0; i < row.boxes.size(); ++i) {
-            EXPECT_TRUE(r.ui.boxes[i].prompt.startsWith(row.boxes[i])) << i;
+        ASSERT_EQ(r.ui.boxes.size(), row.boxes.size());
+        for (size_t i = 0; i < row.boxes.size(); ++i) {
+            EXPECT_TRUE(r.ui.boxes[i].prompt.starts_with(row.boxes[i])) << i;
             EXPECT_EQ(r.ui.boxes[i].style, MsgBox::AbortRetryIgnore | MsgBox::Critical);
         }
         EXPECT_EQ(r.ui.pointerResets, aborts);
-        EXPECT_EQ(r.form.txtStatus.selStart(), r.text().size());
-        EXPECT_EQ(std::tuple(r.form.cmdPing.caption(), r.form.cmdClose.enabled(), r.winsock.starts,
-                             r.icmp.opened - int(r.icmp.closed.size())),
-                  std::tuple(QStringLiteral("Ping"), true, 0, 0));
+        EXPECT_EQ(r.form.txtStatus.selStart(), std::ssize(r.text()));
+        EXPECT_EQ(r.form.cmdPing.caption(), u"Ping");
+        EXPECT_TRUE(r.form.cmdClose.enabled());
+        EXPECT_EQ(r.winsock.starts, 0);
+        EXPECT_EQ(r.icmp.opened, int(r.icmp.closed.size()));
     }
 }
 
@@ -134,8 +135,8 @@ TEST(Run, shouldWriteWhatEachEchoGotThenTheRoundedAverage) {
 TEST(Run, shouldSendEachEchoAsDesignedAndAskForAHostOnlyWhenItIsEmpty) {
     PingRun r;
     r.winsock.names["a.example"] = {198, 18, 0, 1};
-    r.form.Host.setText(QStringLiteral("a.example"));
-    r.start(QStringLiteral("2"), {reply(10), reply(20)});
+    r.form.Host.setText(u"a.example");
+    r.start(u"2", {reply(10), reply(20)});
     ASSERT_EQ(r.icmp.sent.size(), 2u);
     for (const auto& sent : r.icmp.sent) {
         EXPECT_EQ(std::tuple(sent.handle, sent.destination, sent.size, sent.ttl, sent.timeoutMs),
@@ -143,16 +144,16 @@ TEST(Run, shouldSendEachEchoAsDesignedAndAskForAHostOnlyWhenItIsEmpty) {
         EXPECT_GE(sent.replySize, 28u + 32767u);
     }
     EXPECT_EQ(r.winsock.lookups, (std::vector<std::string>{"a.example", "a.example"}));
-    r.form.Host.setText(QString());
-    r.start(QStringLiteral("2"));
+    r.form.Host.setText(u"");
+    r.start(u"2");
     ASSERT_EQ(r.ui.boxes.size(), 1u);
-    EXPECT_EQ(std::tuple(r.ui.boxes[0].prompt, r.ui.boxes[0].style, r.ui.boxes[0].title),
-              std::tuple(QStringLiteral(u"请输入ip地址或域名。"),
-                         MsgBox::OkOnly | MsgBox::Information, QStringLiteral("Sondrel Ping")));
-    EXPECT_TRUE(r.text().endsWith(summary(15)));
-    r.form.Host.setText(QStringLiteral("nowhere.invalid"));
-    r.start(QStringLiteral("2"));
-    EXPECT_EQ(r.text(), QStringLiteral("Unable To Resolve Host"));
+    EXPECT_EQ(r.ui.boxes[0].prompt, u"请输入ip地址或域名。");
+    EXPECT_EQ(r.ui.boxes[0].style, MsgBox::OkOnly | MsgBox::Information);
+    EXPECT_EQ(r.ui.boxes[0].title, u"Sondrel Ping");
+    EXPECT_TRUE(r.text().ends_with(summary(15)));
+    r.form.Host.setText(u"nowhere.invalid");
+    r.start(u"2");
+    EXPECT_EQ(r.text(), u"Unable To Resolve Host");
     EXPECT_EQ(std::tuple(r.form.ReplyCount, r.form.TotalRtt, r.icmp.opened), std::tuple(2, 15, 1));
 }
 
@@ -161,13 +162,13 @@ TEST(Run, shouldSendEachEchoAsDesignedAndAskForAHostOnlyWhenItIsEmpty) {
 TEST(Run, shouldNotTouchAClosedWindow) {
     for (int yield : {1, 2}) {  // before the send, before the reply line
         PingRun c;
-        QString atClose;
+        std::u16string atClose;
         c.ui.atYield[yield] = [&] {
             c.form.cmdPing_Click();
             c.form.cmdClose_Click();
             atClose = c.text();
         };
-        c.start(QStringLiteral("4"), {reply(1)});
+        c.start(u"4", {reply(1)});
         EXPECT_EQ(std::tuple(c.form.closed(), c.text(), c.icmp.sent.size(), c.icmp.closed.size(),
                              c.form.StopFlag),
                   std::tuple(true, atClose, yield == 1 ? 0u : 1u, 1u, int16_t(-1)));
@@ -186,7 +187,7 @@ TEST(Input, shouldClickForEnterOnlyAndCloseWithTheStopRequestRaised) {
     r.ui.atYield[2] = [&] { r.form.Host_KeyDown(key, 7); };
     r.form.Host_KeyDown(key, 2);
     EXPECT_EQ(std::tuple(key, r.icmp.sent.size(), r.ui.yields), std::tuple(int16_t(13), 2u, 4));
-    r.ui.atYield[5] = [&] { r.form.cmdPing.setCaption(QStringLiteral("Stop")); };
+    r.ui.atYield[5] = [&] { r.form.cmdPing.setCaption(u"Stop"); };
     r.form.cmdClose_Click();
     EXPECT_EQ(std::tuple(r.form.StopFlag, r.form.closed(), r.ui.yields),
               std::tuple(int16_t(-1), false, 6));
@@ -199,9 +200,9 @@ TEST(LostFocus, shouldRemoveEveryBlankAndWriteTheTextBack) {
         FakeForm f;
         for (const FormControl& control : kFormControls) {
             if (control.box != nullptr && control.box != &FrmPing::txtStatus) {
-                (f.form.*control.box).setText(QString::fromUtf16(text));
+                (f.form.*control.box).setText(text);
                 control.handler(f.form);
-                EXPECT_EQ((f.form.*control.box).text(), QString::fromUtf16(left));
+                EXPECT_EQ((f.form.*control.box).text(), left);
             }
         }
     }
@@ -210,9 +211,10 @@ TEST(LostFocus, shouldRemoveEveryBlankAndWriteTheTextBack) {
 // As setText: nothing from the first NUL on; a selection within the text.
 TEST(TextBox, shouldAppendUpToANulAndKeepItsSelectionWithinItsText) {
     TextBox box(u"ab");
-    box.append(QStringView(u"\0d", 2));
+    box.append(std::u16string_view(u"\0d", 2));
     box.setSelStart(-1);
-    EXPECT_EQ(std::pair(box.text(), box.selStart()), std::pair(QStringLiteral("ab"), qsizetype{0}));
+    EXPECT_EQ(box.text(), u"ab");
+    EXPECT_EQ(box.selStart(), 0);
 }
 
 // The average's rounding takes both ends of its range.
@@ -233,70 +235,7 @@ TEST(Procedure, shouldEnterTheFirstBranchWhenAFailingTestIsPassedOver) {
         EXPECT_TRUE(first);
     }
     EXPECT_EQ(procedureErrorText(u"in X", {-5, {}, 0}),
-              QStringLiteral("Error -5: \r\nin X\r\nThe error occured at line: 0"));
-}
-
-// Where a button box puts each role is the style's choice.
-struct ButtonLayoutStyle final : QProxyStyle {
-    explicit ButtonLayoutStyle(int chosen) : layout(chosen) {}
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* data) const override {
-        return hint == SH_DialogButtonLayout ? layout
-                                             : QProxyStyle::styleHint(hint, option, widget, data);
-    }
-    const int layout;
-};
-
-// The real box: Abort, Retry, Ignore in every style's button layout, Abort
-// the default, and neither Esc nor the close request answers it.
-TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAnswers) {
-    std::deque<ButtonLayoutStyle> styles;  // alive as long as a box that used one
-    for (const int answer : {MsgBox::Abort, MsgBox::Retry, MsgBox::Ignore}) {
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            ASSERT_NE(box, nullptr);
-            EXPECT_EQ(std::tuple(box->windowTitle(), box->icon(), box->text()),
-                      std::tuple(QStringLiteral("Error"), QMessageBox::Critical, kOverflow));
-            auto* buttons = box->findChild<QDialogButtonBox*>();
-            QList<QPushButton*> shown;
-            for (int layout : {QDialogButtonBox::WinLayout, QDialogButtonBox::MacLayout,
-                               QDialogButtonBox::KdeLayout, QDialogButtonBox::GnomeLayout,
-                               QDialogButtonBox::AndroidLayout}) {
-                buttons->setStyle(&styles.emplace_back(layout));
-                shown.clear();
-                QString texts;
-                for (int i = 0; i < buttons->layout()->count(); ++i) {
-                    if (auto* button =
-                            qobject_cast<QPushButton*>(buttons->layout()->itemAt(i)->widget())) {
-                        shown.append(button);
-                        texts += button->text() + u' ';
-                    }
-                }
-                EXPECT_EQ(texts, QStringLiteral("Abort Retry Ignore "));
-            }
-            if (shown.size() != 3) {
-                box->done(0);
-                return;
-            }
-            EXPECT_EQ(box->defaultButton(), shown[0]);
-            QTest::keyClick(box, Qt::Key_Escape);
-            EXPECT_FALSE(box->windowHandle()->close());
-            EXPECT_TRUE(box->isVisible());
-            shown[answer - MsgBox::Abort]->click();
-        });
-        EXPECT_EQ(
-            QtWindowSystem().messageBox(kOverflow, MsgBox::AbortRetryIgnore | MsgBox::Critical,
-                                        QStringLiteral("Error")),
-            answer);
-    }
-}
-
-// After a failure the pointer is the window's own, however often it was set.
-TEST(QtWindowSystem, shouldGiveThePointerBackHoweverOftenItWasSet) {
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-    QtWindowSystem().resetMousePointer();
-    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+              u"Error -5: \r\nin X\r\nThe error occured at line: 0");
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include "gui/window.h"
 #include "app/toolkit_language.h"
-#include "fakes.h"
 #include "gui/ico_icon.h"
 #include "gui/qt_window_system.h"
 #include "gui/results_view.h"
+#include "netns.h"
+
+// The widgets' modules whole.
+#include <QtWidgets>
 
 namespace {
 
@@ -11,7 +14,7 @@ namespace {
 struct Window : FakeForm {
     FormWindow window{form};
     Window() {
-        form.Host.setText(QStringLiteral("127.0.0.1"));
+        form.Host.setText(u"127.0.0.1");
         window.show();
         QApplication::setActiveWindow(&window);
         QCoreApplication::processEvents();
@@ -85,7 +88,7 @@ TEST(Window, shouldShowEveryControlWhereItBelongsAndTheToolkitsTextsInTheUsersLa
             seen = {box->buttons().value(0)->text(), box->width() >= room};
             box->buttons().value(0)->click();
         });
-        QtWindowSystem().messageBox(prompt, MsgBox::OkOnly, QStringLiteral(u"提示"));
+        QtWindowSystem().messageBox(prompt.toStdU16String(), MsgBox::OkOnly, u"提示");
         return seen;
     };
     EXPECT_EQ(shown(QStringLiteral(u"已经保存参数"), 144),
@@ -100,21 +103,21 @@ TEST(Window, shouldShowEveryControlWhereItBelongsAndTheToolkitsTextsInTheUsersLa
 TEST(Window, shouldFollowTheResultsToTheirLastLineAtTheDisplaysRate) {
     Window w;
     ResultsView* box = w.status();
-    w.form.txtStatus.setText(QStringLiteral("a\r\nb"));
-    w.form.txtStatus.append(QStringLiteral("c\r\n"));
-    w.form.txtStatus.append(QStringLiteral(" d"));
-    w.form.txtStatus.setSelStart(w.text().size());
+    w.form.txtStatus.setText(u"a\r\nb");
+    w.form.txtStatus.append(u"c\r\n");
+    w.form.txtStatus.append(u" d");
+    w.form.txtStatus.setSelStart(std::ssize(w.text()));
     EXPECT_EQ(std::pair(box->shownText(), box->caretPosition()),
               std::pair(QStringLiteral("a\nbc\n d"), qsizetype{0}));
     EXPECT_TRUE(QTest::qWaitFor([&] { return box->caretPosition() == 7; }));
     w.form.txtStatus.setSelStart(4);  // after "a\r\nb"
     EXPECT_EQ(box->caretPosition(), 3);
-    w.form.txtStatus.append(QStringLiteral("\r\ne"));
-    w.form.txtStatus.setSelStart(w.text().size());
+    w.form.txtStatus.append(u"\r\ne");
+    w.form.txtStatus.setSelStart(std::ssize(w.text()));
     w.window.paintWhileWaiting();
     EXPECT_EQ(box->caretPosition(), 9);
     // After a long run, its last line in view.
-    w.form.lblPingTimes.setText(QStringLiteral("200"));
+    w.form.lblPingTimes.setText(u"200");
     w.icmp.answers.assign(200, ScriptedIcmp::reply(1));
     w.form.cmdPing_Click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return box->caretPosition() == box->shownText().size(); }));
@@ -126,10 +129,10 @@ TEST(Window, shouldFollowTheResultsToTheirLastLineAtTheDisplaysRate) {
 TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
     Window w;
     ResultsView* box = w.status();
-    w.form.txtStatus.setText(QStringLiteral(" Reply from a\r\nStatus b\r\n"));
+    w.form.txtStatus.setText(u" Reply from a\r\nStatus b\r\n");
     box->setFocus();
     QTest::keyClicks(box, QStringLiteral("xy\b"));
-    EXPECT_EQ(w.text(), QStringLiteral(" Reply from a\r\nStatus b\r\n"));
+    EXPECT_EQ(w.text(), u" Reply from a\r\nStatus b\r\n");
     // Over a line's end both ways, before the last line too, and at the text's end;
     // a line up from there.
     const std::pair<QKeySequence::StandardKey, const char*> keys[] = {
@@ -182,7 +185,7 @@ TEST(Window, shouldPaintAStopRequestWithinAFrameOfTheYieldThatTookIt) {
     auto* times = static_cast<QLineEdit*>(w.control("lblPingTimes"));
     times->setFocus();
     QTest::keyClicks(times, QStringLiteral(" 2 "));
-    EXPECT_EQ(w.form.lblPingTimes.text(), QStringLiteral("4 2 "));
+    EXPECT_EQ(w.form.lblPingTimes.text(), u"4 2 ");
     ping->installEventFilter(&painted);
     int served = 0;
     QStringList frames;
@@ -200,8 +203,8 @@ TEST(Window, shouldPaintAStopRequestWithinAFrameOfTheYieldThatTookIt) {
     w.ui.atYield[2] = [&] { QTest::mouseClick(ping, Qt::LeftButton); };
     QTest::mouseClick(ping, Qt::LeftButton);
     EXPECT_EQ(frames, QStringList({QStringLiteral("Stop"), QStringLiteral("Ping")}));
-    EXPECT_EQ(std::pair(w.form.lblPingTimes.text(), times->text()),
-              std::pair(QStringLiteral("42"), QStringLiteral("42")));
+    EXPECT_EQ(w.form.lblPingTimes.text(), u"42");
+    EXPECT_EQ(times->text(), QStringLiteral("42"));
     EXPECT_EQ(std::tuple(closedDuringRun, w.icmp.sent.size(), times->hasFocus(), served),
               std::tuple(false, 2u, false, 0));
     QCoreApplication::processEvents();
@@ -229,7 +232,7 @@ TEST(Window, shouldStartOrStopOneRunPerEnterAndNoneByEscape) {
         const auto press = [&] { QTest::keyClick(focused, key, Qt::ShiftModifier); };
         yield == 0 ? press() : (w.ui.atYield[yield] = press, w.form.cmdPing_Click());
         EXPECT_EQ(std::pair(w.icmp.sent.size(), w.ui.yields), std::pair(sent, yields));
-        EXPECT_EQ(w.form.cmdPing.caption(), QString::fromUtf16(sent ? u"Ping" : u"开始"));
+        EXPECT_EQ(w.form.cmdPing.caption(), sent ? u"Ping" : u"开始");
     }
 }
 
@@ -261,6 +264,98 @@ TEST(Window, shouldCarryTheIconOfTheDesktopEntry) {
     EXPECT_EQ(iconFromIco(bad).availableSizes(), QList<QSize>({{16, 16}}));
     EXPECT_TRUE(iconFromIco(QByteArray(64, '\xFF')).isNull());
     EXPECT_EQ(Window().window.windowIcon().availableSizes().size(), 4);
+}
+
+const std::u16string kOverflow = u"Error 6: Overflow: the number does not fit its variable";
+
+// Where a button box puts each role is the style's choice.
+struct ButtonLayoutStyle final : QProxyStyle {
+    explicit ButtonLayoutStyle(int chosen) : layout(chosen) {}
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        return hint == SH_DialogButtonLayout ? layout
+                                             : QProxyStyle::styleHint(hint, option, widget, data);
+    }
+    const int layout;
+};
+
+// The real box: Abort, Retry, Ignore in every style's button layout, Abort
+// the default, and neither Esc nor the close request answers it.
+TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAnswers) {
+    std::deque<ButtonLayoutStyle> styles;  // alive as long as a box that used one
+    for (const int answer : {MsgBox::Abort, MsgBox::Retry, MsgBox::Ignore}) {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(std::tuple(box->windowTitle(), box->icon(), box->text()),
+                      std::tuple(QStringLiteral("Error"), QMessageBox::Critical,
+                                 QString::fromStdU16String(kOverflow)));
+            auto* buttons = box->findChild<QDialogButtonBox*>();
+            QList<QPushButton*> shown;
+            for (int layout : {QDialogButtonBox::WinLayout, QDialogButtonBox::MacLayout,
+                               QDialogButtonBox::KdeLayout, QDialogButtonBox::GnomeLayout,
+                               QDialogButtonBox::AndroidLayout}) {
+                buttons->setStyle(&styles.emplace_back(layout));
+                shown.clear();
+                QString texts;
+                for (int i = 0; i < buttons->layout()->count(); ++i) {
+                    if (auto* button =
+                            qobject_cast<QPushButton*>(buttons->layout()->itemAt(i)->widget())) {
+                        shown.append(button);
+                        texts += button->text() + u' ';
+                    }
+                }
+                EXPECT_EQ(texts, QStringLiteral("Abort Retry Ignore "));
+            }
+            if (shown.size() != 3) {
+                box->done(0);
+                return;
+            }
+            EXPECT_EQ(box->defaultButton(), shown[0]);
+            QTest::keyClick(box, Qt::Key_Escape);
+            EXPECT_FALSE(box->windowHandle()->close());
+            EXPECT_TRUE(box->isVisible());
+            shown[answer - MsgBox::Abort]->click();
+        });
+        EXPECT_EQ(QtWindowSystem().messageBox(
+                      kOverflow, MsgBox::AbortRetryIgnore | MsgBox::Critical, u"Error"),
+                  answer);
+    }
+}
+
+// After a failure the pointer is the window's own, however often it was set.
+TEST(QtWindowSystem, shouldGiveThePointerBackHoweverOftenItWasSet) {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    QtWindowSystem().resetMousePointer();
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+// Without a display, and for --version and --help: one line, and the end.
+TEST(Program, shouldAnswerInOneLineWhereItOpensNoWindow) {
+    const struct {
+        const char* argument;
+        int status;
+        const char* said;
+    } cases[] = {{nullptr, 2, "no display"},
+                 {"--version", 0, "sondrel-ping " PING_VERSION},
+                 {"--help", 0, "Usage: sondrel-ping [--version | --help]"}};
+    for (const auto& c : cases) {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            env.remove(QString::fromLatin1(name));
+        }
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(PING_PROGRAM),
+                      c.argument ? QStringList{QString::fromLatin1(c.argument)} : QStringList{});
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitCode(), c.status);
+        const QString said =
+            QString::fromUtf8(program.readAllStandardError() + program.readAllStandardOutput());
+        EXPECT_EQ(said.count(u'\n'), 1) << said.toStdString();
+        EXPECT_TRUE(said.contains(QString::fromLatin1(c.said))) << said.toStdString();
+    }
 }
 
 }  // namespace

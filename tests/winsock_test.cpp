@@ -1,6 +1,4 @@
 #include "fakes.h"
-#include "gui/qt_window_system.h"
-#include "platform/socket_library_linux.h"
 
 namespace {
 
@@ -10,21 +8,21 @@ TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
         uint16_t version;
         uint16_t maxSockets;
         int32_t startResult;
-        const char* shown;
+        const char16_t* shown;
     } cases[] = {
-        {0x0101, 100, 0, ""},
-        {0x0002, 100, 0, ""},
-        {0x0202, 0, 0, ""},
-        {0x8101, 32767, 0, ""},
-        {0x0001, 100, 0, "WinSock Version 1.0 is Not supported "},
-        {0x0900, 100, 0, "WinSock Version 0.9 is Not supported "},
-        {0x8000, 100, 0, "WinSock Version 0.128 is Not supported "},
-        {0xFF00, 100, 0, "WinSock Version 0.255 is Not supported "},
-        {0xFF01, 100, 0, "WinSock Version 1.0 is Not supported "},  // -255 / 256 rounds to 0
-        {0x0202, 0x8000, 0, "This application requires a minimum of 0 supported sockets."},
-        {0x0202, 0xFFFF, 0, "This application requires a minimum of 0 supported sockets."},
+        {0x0101, 100, 0, u""},
+        {0x0002, 100, 0, u""},
+        {0x0202, 0, 0, u""},
+        {0x8101, 32767, 0, u""},
+        {0x0001, 100, 0, u"WinSock Version 1.0 is Not supported "},
+        {0x0900, 100, 0, u"WinSock Version 0.9 is Not supported "},
+        {0x8000, 100, 0, u"WinSock Version 0.128 is Not supported "},
+        {0xFF00, 100, 0, u"WinSock Version 0.255 is Not supported "},
+        {0xFF01, 100, 0, u"WinSock Version 1.0 is Not supported "},  // -255 / 256 rounds to 0
+        {0x0202, 0x8000, 0, u"This application requires a minimum of 0 supported sockets."},
+        {0x0202, 0xFFFF, 0, u"This application requires a minimum of 0 supported sockets."},
         {0x0202, 100, 10091,
-         "WSock32.dll is Not responding!|WinSock Version 0.0 is Not supported "},
+         u"WSock32.dll is Not responding!|WinSock Version 0.0 is Not supported "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.version << " " << c.maxSockets);
@@ -40,61 +38,38 @@ TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
         } catch (const ProgramEnded& ended) {
             exitStatus = ended.status;
         }
-        EXPECT_EQ(
-            std::tuple(status.seen.join(u'|'), exitStatus, f.form.NetErrorFlag, f.winsock.starts),
-            std::tuple(QString::fromLatin1(c.shown), *c.shown ? 3 : -1, *c.shown ? 1 : 0,
-                       c.startResult == 0 ? 1 : 0));
+        std::u16string shown;
+        for (const std::u16string& text : status.seen) {
+            shown += (shown.empty() ? u"" : u"|") + text;
+        }
+        const bool refused = *c.shown != u'\0';
+        EXPECT_EQ(shown, c.shown);
+        EXPECT_EQ(exitStatus, refused ? 3 : -1);
+        EXPECT_EQ(f.form.NetErrorFlag, refused ? 1 : 0);
+        EXPECT_EQ(f.winsock.starts, c.startResult == 0 ? 1 : 0);
     }
 }
 
-// Shows nothing: a window shown would end the process with another status.
-struct NeverShown final : WindowView {
-    void showWindow() override { std::_Exit(4); }
-    void closeWindow() override { std::_Exit(5); }
+struct CountedWindow final : WindowView {
+    void showWindow() override { ++shows; }
+    void closeWindow() override {}
+    int shows = 0;
 };
 
-// The table above has every refusal end the program; here it ends for real.
+// The program ends before the window is shown when the library is refused.
 TEST(FormLoad, shouldEndTheProgramBeforeTheWindowIsShownWhenTheLibraryIsRefused) {
-    EXPECT_EXIT(
-        {
-            QtWindowSystem ui;
-            ScriptedIcmp icmp;
-            LinuxSocketLibrary winsock({0x0202, 100, 10091});
-            FakeSettings settings;
-            FrmPing form({ui, icmp, winsock, settings});
-            NeverShown window;
-            form.bind(&window);
-            form.Form_Load();
-            std::_Exit(0);
-        },
-        testing::ExitedWithCode(3), "");
-}
-
-// Without a display, and for --version and --help: one line, and the end.
-TEST(Program, shouldAnswerInOneLineWhereItOpensNoWindow) {
-    const struct {
-        const char* argument;
-        int status;
-        const char* said;
-    } cases[] = {{nullptr, 2, "no display"},
-                 {"--version", 0, "sondrel-ping " PING_VERSION},
-                 {"--help", 0, "Usage: sondrel-ping [--version | --help]"}};
-    for (const auto& c : cases) {
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-            env.remove(QString::fromLatin1(name));
-        }
-        program.setProcessEnvironment(env);
-        program.start(QStringLiteral(PING_PROGRAM),
-                      c.argument ? QStringList{QString::fromLatin1(c.argument)} : QStringList{});
-        ASSERT_TRUE(program.waitForFinished(30000));
-        EXPECT_EQ(program.exitCode(), c.status);
-        const QString said =
-            QString::fromUtf8(program.readAllStandardError() + program.readAllStandardOutput());
-        EXPECT_EQ(said.count(u'\n'), 1) << said.toStdString();
-        EXPECT_TRUE(said.contains(QString::fromLatin1(c.said))) << said.toStdString();
+    FakeForm f;
+    CountedWindow window;
+    f.form.bind(&window);
+    f.winsock.startResult = 10091;
+    int exitStatus = -1;
+    try {
+        f.form.Form_Load();
+    } catch (const ProgramEnded& ended) {
+        exitStatus = ended.status;
     }
+    EXPECT_EQ(exitStatus, FrmPing::kExitSocketLibraryRefused);
+    EXPECT_EQ(window.shows, 0);
 }
 
 // The high byte of a negative word is that of the quotient by 256, which

@@ -2,37 +2,46 @@
 
 #include <algorithm>
 
-void TextBox::setText(const QString& text) {
-    const qsizetype nul = text.indexOf(QChar(u'\0'));
-    text_ = nul < 0 ? text : text.left(nul);
-    selStart_ = std::min(selStart_, text_.size());
+namespace {
+
+// A box keeps text only up to its first NUL.
+std::u16string_view upToNul(std::u16string_view text) {
+    return text.substr(0, text.find(u'\0'));
+}
+
+std::ptrdiff_t sizeOf(const std::u16string& text) {
+    return static_cast<std::ptrdiff_t>(text.size());
+}
+
+}  // namespace
+
+void TextBox::setText(std::u16string_view text) {
+    text_ = upToNul(text);
+    selStart_ = std::min(selStart_, sizeOf(text_));
     selLength_ = 0;
     if (view_ != nullptr) {
         view_->showText(text_);
     }
 }
 
-void TextBox::append(QStringView part) {
-    const qsizetype nul = part.indexOf(QChar(u'\0'));
-    if (nul >= 0) {
-        part = part.left(nul);
-    }
+void TextBox::append(std::u16string_view part) {
+    part = upToNul(part);
     text_.append(part);
-    if (view_ != nullptr && !part.isEmpty()) {
+    if (view_ != nullptr && !part.empty()) {
         view_->showAppended(part);
     }
 }
 
-void TextBox::setSelStart(qsizetype start) {
-    selStart_ = std::clamp<qsizetype>(start, 0, text_.size());
+void TextBox::setSelStart(std::ptrdiff_t start) {
+    selStart_ = std::clamp<std::ptrdiff_t>(start, 0, sizeOf(text_));
     selLength_ = 0;
     if (view_ != nullptr) {
         view_->showSelection(text_, selStart_, selLength_);
     }
 }
 
-void TextBox::setSelLength(qsizetype length) {
-    selLength_ = std::clamp<qsizetype>(length, 0, text_.size() - selStart_);
+void TextBox::setSelLength(std::ptrdiff_t length) {
+    selLength_ = std::clamp<std::ptrdiff_t>(length, 0, sizeOf(text_) - selStart_);
     if (view_ != nullptr) {
         view_->showSelection(text_, selStart_, selLength_);
     }
@@ -51,11 +60,11 @@ void TextBox::bind(TextBoxView* view) {
     }
 }
 
-void TextBox::edited(const QString& text) {
+void TextBox::edited(std::u16string_view text) {
     text_ = text;
 }
 
-void CommandButton::setCaption(const QString& caption) {
+void CommandButton::setCaption(std::u16string_view caption) {
     caption_ = caption;
     if (view_ != nullptr) {
         view_->showCaption(caption_);

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QString>
-#include <QStringView>
-
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // The controls as the procedures see them. Each keeps its exact state (a
 // box's text with CR LF as written) and mirrors every change to a view,
@@ -22,17 +22,18 @@ inline constexpr int16_t Alt = 4;
 class TextBoxView {
 public:
     virtual ~TextBoxView() = default;
-    virtual void showText(const QString& text) = 0;
+    virtual void showText(const std::u16string& text) = 0;
     // The text grew by part at its end.
-    virtual void showAppended(QStringView part) = 0;
-    virtual void showSelection(const QString& text, qsizetype start, qsizetype length) = 0;
+    virtual void showAppended(std::u16string_view part) = 0;
+    virtual void showSelection(const std::u16string& text, std::ptrdiff_t start,
+                               std::ptrdiff_t length) = 0;
     virtual void takeFocus() = 0;
 };
 
 class ButtonView {
 public:
     virtual ~ButtonView() = default;
-    virtual void showCaption(const QString& caption) = 0;
+    virtual void showCaption(const std::u16string& caption) = 0;
     virtual void showEnabled(bool enabled) = 0;
 };
 
@@ -46,44 +47,44 @@ public:
 
 class TextBox {
 public:
-    explicit TextBox(QStringView text = {}) : text_(text.toString()) {}
+    explicit TextBox(std::u16string_view text = {}) : text_(text) {}
 
-    const QString& text() const { return text_; }
+    const std::u16string& text() const { return text_; }
     // A box keeps text only up to its first NUL.
-    void setText(const QString& text);
+    void setText(std::u16string_view text);
     // Same as setText(text() + part), without copying what is there.
-    void append(QStringView part);
+    void append(std::u16string_view part);
 
-    qsizetype selStart() const { return selStart_; }
-    qsizetype selLength() const { return selLength_; }
-    void setSelStart(qsizetype start);
-    void setSelLength(qsizetype length);
+    std::ptrdiff_t selStart() const { return selStart_; }
+    std::ptrdiff_t selLength() const { return selLength_; }
+    void setSelStart(std::ptrdiff_t start);
+    void setSelLength(std::ptrdiff_t length);
     void setFocus();
 
     void bind(TextBoxView* view);
     // The user changed the text in the view.
-    void edited(const QString& text);
+    void edited(std::u16string_view text);
 
 private:
-    QString text_;
-    qsizetype selStart_ = 0;
-    qsizetype selLength_ = 0;
+    std::u16string text_;
+    std::ptrdiff_t selStart_ = 0;
+    std::ptrdiff_t selLength_ = 0;
     TextBoxView* view_ = nullptr;
 };
 
 class CommandButton {
 public:
-    explicit CommandButton(QStringView caption) : caption_(caption.toString()) {}
+    explicit CommandButton(std::u16string_view caption) : caption_(caption) {}
 
-    const QString& caption() const { return caption_; }
-    void setCaption(const QString& caption);
+    const std::u16string& caption() const { return caption_; }
+    void setCaption(std::u16string_view caption);
     bool enabled() const { return enabled_; }
     void setEnabled(bool enabled);
 
     void bind(ButtonView* view);
 
 private:
-    QString caption_;
+    std::u16string caption_;
     bool enabled_ = true;
     ButtonView* view_ = nullptr;
 };

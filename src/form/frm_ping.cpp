@@ -33,12 +33,12 @@ bool FrmPing::closeRequested(int16_t reason) {
     return cancel == 0;
 }
 
-void FrmPing::appendStatus(QStringView part) {
+void FrmPing::appendStatus(std::u16string_view part) {
     txtStatus.append(part);
-    txtStatus.setSelStart(txtStatus.text().size());
+    txtStatus.setSelStart(static_cast<std::ptrdiff_t>(txtStatus.text().size()));
 }
 
-Procedure FrmPing::report(QStringView label) {
+Procedure FrmPing::report(std::u16string_view label) {
     return Procedure::report(ui_, label, [this] {
         if (running_) {
             requestStop();

@@ -8,17 +8,16 @@
 #include "platform/socket_library.h"
 #include "platform/window_system.h"
 
-#include <QString>
-
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 class Procedure;
 
 // The one window: its controls, the state its procedures share, and every
-// procedure. The members are defined in the folder of their subsystem:
-// ping/ (the run, the echo exchange, the reply text), net/ (the socket
-// library and the lookup), form/ (input, start-up, settings).
+// procedure, a file each: the run, the echo exchange and the reply text;
+// the socket library and the lookup; input, start-up and settings.
 //
 // The state is public on purpose: like the controls, it is the window's,
 // and the procedures talk through it.
@@ -70,8 +69,8 @@ public:
     void lblPacketSize_LostFocus();
 
     // Reads one value of the settings file.
-    QString GetIniString(const QString& section, const QString& key, const QString& defaultValue,
-                         const QString& file);
+    std::u16string GetIniString(std::u16string_view section, std::u16string_view key,
+                                std::u16string_view defaultValue, std::u16string_view file);
 
     // The echo exchange and the reply text.
     void vbIcmpCreateFile();
@@ -93,9 +92,9 @@ public:
     int16_t ReplyCount = 0;
     int32_t TotalRtt = 0;
     int32_t WsaResult = 0;
-    QString WsaMajorText;
-    QString WsaMinorText;
-    QString NetErrorText;
+    std::u16string WsaMajorText;
+    std::u16string WsaMinorText;
+    std::u16string NetErrorText;
     HostEnt HostEntry;
     const HostEnt* HostEntryPtr = nullptr;
     const char* const* AddrListPtr = nullptr;
@@ -106,9 +105,9 @@ public:
     uint32_t DestAddress = 0;  // network order, as in_addr.s_addr
     Ipv6AddressEx DestAddress6;
     int16_t DestFamily = 0;  // of the last address resolved: AddressFamily::Inet6, or IPv4
-    QString ReplyStatusText;
-    QString ReplyAddressText;
-    QString SettingsPath;
+    std::u16string ReplyStatusText;
+    std::u16string ReplyAddressText;
+    std::u16string SettingsPath;
 
     // One of each for the whole program.
     ::EchoOptions EchoOptions;
@@ -125,9 +124,9 @@ private:
     // Report mode for this window's procedures. Abort during a run also takes
     // the run's stop request: a report may come at every echo, the next box
     // a moment after the last, and the window takes no click meanwhile.
-    Procedure report(QStringView label);
+    Procedure report(std::u16string_view label);
     // Appends a part and puts the caret after it, so the box shows its end.
-    void appendStatus(QStringView part);
+    void appendStatus(std::u16string_view part);
     // Every blank removed, also the full-width one; written back even when
     // nothing changed.
     static void removeBlanks(TextBox& box);

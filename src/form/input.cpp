@@ -14,9 +14,9 @@ void FrmPing::Host_KeyDown(int16_t& keyCode, int16_t /*shift*/) {
 
 void FrmPing::removeBlanks(TextBox& box) {
     Procedure::skip().run([&](Procedure& s) {
-        QString text;
+        std::u16string text;
         s([&] { text = box.text(); });
-        s([&] { text.remove(u' ').remove(u'\u3000'); });
+        s([&] { std::erase_if(text, [](char16_t c) { return c == u' ' || c == u'\u3000'; }); });
         s([&] { box.setText(text); });
     });
 }
@@ -40,7 +40,7 @@ void FrmPing::cmdClose_Click() {
 
 void FrmPing::Form_QueryUnload(int16_t& cancel, int16_t /*reason*/) {
     report(u"in Form_QueryUnload").run([&](Procedure& s) {
-        if (s.test([&] { return cmdPing.caption() == QLatin1String("Stop"); })) {
+        if (s.test([&] { return cmdPing.caption() == u"Stop"; })) {
             s([&] { cancel = -1; });
         }
     });

@@ -1,6 +1,8 @@
 #pragma once
 
-#include <QStringView>
+#include "platform/locale_codec.h"
+
+#include <string_view>
 
 // The count and size boxes' texts as numbers.
 
@@ -8,8 +10,10 @@
 // wherever they stand, "." is the decimal point, &H and &O introduce
 // hexadecimal and octal digits, and a text without a leading number is 0.
 // A number beyond a double's range is an overflow.
-double leadingNumber(QStringView text);
+double leadingNumber(std::u16string_view text);
 
-// The whole text as a number by the user's locale's rules, blanks around it
-// allowed; anything else is a type mismatch.
-double localeNumber(QStringView text);
+// The whole text as a number by the locale's rules: its decimal point, its
+// digit groups (the first of one to three digits, the others of three), a
+// sign and an exponent, white space around it. Anything else is a type
+// mismatch, as is a number beyond a double's range.
+double localeNumber(std::u16string_view text, const NumberSymbols& symbols);

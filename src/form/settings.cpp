@@ -4,8 +4,6 @@
 #include "platform/locale_codec.h"
 #include "report/procedure.h"
 
-#include <QFile>
-
 #include <array>
 
 namespace {
@@ -13,13 +11,7 @@ namespace {
 constexpr uint16_t kVersionKept = 0x0202;
 constexpr uint32_t kValueBuffer = 1024;
 
-const QString kSection = QStringLiteral("settings");
-
-// Bytes for a system call; a text the locale cannot hold is no failure here,
-// it just matches nothing.
-QByteArray localeBytes(const QString& text) {
-    return encodeLocale(text).value_or(QByteArray());
-}
+constexpr std::u16string_view kSection = u"settings";
 
 }  // namespace
 
@@ -34,67 +26,60 @@ void FrmPing::Form_Load() {
         s([&] { vbWSACleanup(); });
         s([&] { Show(); });
         s([&] { Host.setFocus(); });
-        s([&] { Host.setSelLength(Host.text().size()); });
+        s([&] { Host.setSelLength(static_cast<std::ptrdiff_t>(Host.text().size())); });
         s([&] { SettingsPath = settings_.readPath(); });
-        std::array<QString, 3> values;
-        s([&] {
-            values[0] = GetIniString(kSection, QStringLiteral("hostname"), {}, SettingsPath);
-        });
-        s([&] { values[1] = GetIniString(kSection, QStringLiteral("times"), {}, SettingsPath); });
-        s([&] { values[2] = GetIniString(kSection, QStringLiteral("bytes"), {}, SettingsPath); });
+        std::array<std::u16string, 3> values;
+        s([&] { values[0] = GetIniString(kSection, u"hostname", {}, SettingsPath); });
+        s([&] { values[1] = GetIniString(kSection, u"times", {}, SettingsPath); });
+        s([&] { values[2] = GetIniString(kSection, u"bytes", {}, SettingsPath); });
         s([&] { Host.setText(values[0]); });
         s([&] { lblPingTimes.setText(values[1]); });
         s([&] { lblPacketSize.setText(values[2]); });
     });
 }
 
-QString FrmPing::GetIniString(const QString& section, const QString& key,
-                              const QString& defaultValue, const QString& file) {
-    QString result;
+std::u16string FrmPing::GetIniString(std::u16string_view section, std::u16string_view key,
+                                     std::u16string_view defaultValue, std::u16string_view file) {
+    std::u16string result;
     report(u"in GetPrivateProfileString").run([&](Procedure& s) {
-        QByteArray buffer;
+        std::string buffer;
         uint32_t count = 0;
-        s([&] { buffer = QByteArray(kValueBuffer, '\0'); });
+        s([&] { buffer = std::string(kValueBuffer, '\0'); });
         s([&] {
             count = settings_.GetPrivateProfileStringA(
-                localeBytes(section).constData(), localeBytes(key).constData(),
-                localeBytes(defaultValue).constData(), buffer.data(), kValueBuffer,
-                QFile::encodeName(file).constData());
+                localeBytes(section).c_str(), localeBytes(key).c_str(),
+                localeBytes(defaultValue).c_str(), buffer.data(), kValueBuffer,
+                localeBytes(file).c_str());
         });
-        s([&] { result = decodeLocale(QByteArrayView(buffer).first(count)); });
+        s([&] { result = decodeLocale(std::string_view(buffer).substr(0, count)); });
     });
     return result;
 }
 
 void FrmPing::ComdSave_Click() {
     Procedure::skip().run([&](Procedure& s) {
-        const QString path = settings_.writePath();
-        QString failure;
+        const std::u16string path = settings_.writePath();
+        std::u16string failure;
         s([&] {
-            const QString lines = QStringLiteral("[settings]\r\nhostname=") + Host.text() +
-                                  QStringLiteral("\r\ntimes=") + lblPingTimes.text() +
-                                  QStringLiteral("\r\nbytes=") + lblPacketSize.text() +
-                                  QStringLiteral("\r\n");
-            const std::optional<QByteArray> content = encodeLocale(lines);
+            const std::u16string lines = u"[settings]\r\nhostname=" + Host.text() + u"\r\ntimes=" +
+                                         lblPingTimes.text() + u"\r\nbytes=" +
+                                         lblPacketSize.text() + u"\r\n";
+            const std::optional<std::string> content = encodeLocale(lines);
             // Written with substitutes the values would come back changed.
             if (!content) {
-                failure = QStringLiteral(u"有的字符无法用本机的字符编码保存");
+                failure = u"有的字符无法用本机的字符编码保存";
                 return;
             }
             failure = settings_.replace(path, *content);
         });
         s([&] { ui_.yield(); });
-        if (s.test([&] { return failure.isEmpty(); })) {
-            s([&] {
-                ui_.messageBox(QStringLiteral(u"已经保存参数"), MsgBox::OkOnly,
-                               QStringLiteral(u"提示"));
-            });
+        if (s.test([&] { return failure.empty(); })) {
+            s([&] { ui_.messageBox(u"已经保存参数", MsgBox::OkOnly, u"提示"); });
             return;
         }
         s([&] {
-            ui_.messageBox(QStringLiteral(u"参数没有保存。\n文件：") + path +
-                               QStringLiteral(u"\n原因：") + failure,
-                           MsgBox::OkOnly | MsgBox::Critical, QStringLiteral(u"提示"));
+            ui_.messageBox(u"参数没有保存。\n文件：" + path + u"\n原因：" + failure,
+                           MsgBox::OkOnly | MsgBox::Critical, u"提示");
         });
     });
 }

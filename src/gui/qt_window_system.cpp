@@ -1,5 +1,7 @@
 #include "gui/qt_window_system.h"
 
+#include "gui/qt_text.h"
+
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFontMetrics>
@@ -29,11 +31,11 @@ void keepTitleWhole(QMessageBox& box) {
 
 }  // namespace
 
-int QtWindowSystem::messageBox(const QString& prompt, int style, const QString& title) {
+int QtWindowSystem::messageBox(std::u16string_view prompt, int style, std::u16string_view title) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowModality(Qt::ApplicationModal);
-    box.setWindowTitle(title);
-    box.setText(prompt);
+    box.setWindowTitle(qtText(title));
+    box.setText(qtText(prompt));
     keepTitleWhole(box);
     if ((style & MsgBox::Critical) != 0) {
         box.setIcon(QMessageBox::Critical);

@@ -6,7 +6,7 @@
 class QtWindowSystem final : public WindowSystem {
 public:
     void yield() override;
-    int messageBox(const QString& prompt, int style, const QString& title) override;
+    int messageBox(std::u16string_view prompt, int style, std::u16string_view title) override;
     void resetMousePointer() override;
     [[noreturn]] void endProgram(int exitStatus) override;
 };

@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kMargin = 4;
 constexpr qint64 kFrameMs = 16;
-const QString kNoText;
+const std::u16string kNoText;
 
 // One line laid out, at the view's font.
 struct LaidOut {
@@ -101,7 +101,7 @@ ResultsView::ResultsView(QWidget* parent) : QAbstractScrollArea(parent), text_(&
     sinceFrame_.start();
 }
 
-void ResultsView::showText(const QString& text) {
+void ResultsView::showText(const std::u16string& text) {
     text_ = &text;
     starts_.assign(1, 0);
     indexFrom(0);
@@ -113,8 +113,8 @@ void ResultsView::showText(const QString& text) {
     refresh();
 }
 
-void ResultsView::showAppended(QStringView part) {
-    indexFrom(text_->size() - part.size());
+void ResultsView::showAppended(std::u16string_view part) {
+    indexFrom(all().size() - qsizetype(part.size()));
     const qint64 elapsed = sinceFrame_.elapsed();
     if (elapsed >= kFrameMs) {
         refresh();
@@ -123,8 +123,9 @@ void ResultsView::showAppended(QStringView part) {
     }
 }
 
-void ResultsView::showSelection(const QString& text, qsizetype start, qsizetype length) {
-    if (start >= text.size()) {
+void ResultsView::showSelection(const std::u16string& text, std::ptrdiff_t start,
+                                std::ptrdiff_t length) {
+    if (start >= std::ssize(text)) {
         followEnd_ = true;  // with the lines of the frame
         if (!frame_.isActive()) {
             refresh();
@@ -143,7 +144,7 @@ void ResultsView::showPending() {
 }
 
 QString ResultsView::shownText() const {
-    QString shown = *text_;
+    QString shown = all().toString();
     return shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
@@ -151,20 +152,20 @@ qsizetype ResultsView::caretPosition() const {
     const qsizetype at = lineOf(caret_);
     qsizetype hidden = 0;  // carriage returns before the lines up to the caret's
     for (qsizetype i = 1; i <= at; ++i) {
-        hidden += starts_[i] >= 2 && (*text_)[starts_[i] - 2] == u'\r';
+        hidden += starts_[i] >= 2 && all()[starts_[i] - 2] == u'\r';
     }
     return std::min(caret_, starts_[at] + line(at).size()) - hidden;
 }
 
 QString ResultsView::selectedText() const {
     const qsizetype from = std::min(anchor_, caret_);
-    QString selected = text_->mid(from, std::max(anchor_, caret_) - from);
+    QString selected = all().mid(from, std::max(anchor_, caret_) - from).toString();
     return selected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
 void ResultsView::selectAll() {
     anchor_ = 0;
-    moveCaret(text_->size(), true);
+    moveCaret(all().size(), true);
 }
 
 void ResultsView::copy() const {
@@ -184,7 +185,7 @@ QMenu* ResultsView::createStandardContextMenu() {
         ->setEnabled(anchor_ != caret_);
     menu->addSeparator();
     menu->addAction(item("Select All", QKeySequence::SelectAll), this, [this] { selectAll(); })
-        ->setEnabled(!text_->isEmpty());
+        ->setEnabled(!text_->empty());
     return menu;
 }
 
@@ -339,11 +340,11 @@ qsizetype ResultsView::lineOf(qsizetype position) const {
 
 QStringView ResultsView::line(qsizetype index) const {
     const qsizetype start = starts_[index];
-    qsizetype end = index + 1 < lineCount() ? starts_[index + 1] - 1 : text_->size();
-    if (end > start && (*text_)[end - 1] == u'\r') {
+    qsizetype end = index + 1 < lineCount() ? starts_[index + 1] - 1 : all().size();
+    if (end > start && all()[end - 1] == u'\r') {
         --end;
     }
-    return QStringView(*text_).mid(start, end - start);
+    return all().mid(start, end - start);
 }
 
 qsizetype ResultsView::positionAt(QPoint point) const {
@@ -362,13 +363,13 @@ int ResultsView::visibleLines() const {
 }
 
 void ResultsView::indexFrom(qsizetype position) {
-    for (qsizetype i = text_->indexOf(u'\n', position); i >= 0; i = text_->indexOf(u'\n', i + 1)) {
+    for (qsizetype i = all().indexOf(u'\n', position); i >= 0; i = all().indexOf(u'\n', i + 1)) {
         starts_.push_back(i + 1);
     }
 }
 
 void ResultsView::moveCaret(qsizetype position, bool select) {
-    caret_ = std::clamp(position, qsizetype{0}, text_->size());
+    caret_ = std::clamp(position, qsizetype{0}, all().size());
     if (!select) {
         anchor_ = caret_;
     }
@@ -381,7 +382,7 @@ void ResultsView::refresh() {
     sinceFrame_.restart();
     if (followEnd_) {
         followEnd_ = false;
-        anchor_ = caret_ = text_->size();
+        anchor_ = caret_ = all().size();
     }
     updateScrollBars();
     ensureCaretVisible();

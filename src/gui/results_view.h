@@ -22,9 +22,10 @@ public:
     explicit ResultsView(QWidget* parent);
 
     // text is the control's own: the view reads it there while bound.
-    void showText(const QString& text) override;
-    void showAppended(QStringView part) override;
-    void showSelection(const QString& text, qsizetype start, qsizetype length) override;
+    void showText(const std::u16string& text) override;
+    void showAppended(std::u16string_view part) override;
+    void showSelection(const std::u16string& text, std::ptrdiff_t start,
+                       std::ptrdiff_t length) override;
     void takeFocus() override { setFocus(Qt::OtherFocusReason); }
 
     // Shows what waits for the next frame at once.
@@ -67,7 +68,9 @@ private:
     void updateScrollBars();
     void ensureCaretVisible();
 
-    const QString* text_;
+    // The control's text.
+    QStringView all() const { return {text_->data(), qsizetype(text_->size())}; }
+    const std::u16string* text_;
     std::vector<qsizetype> starts_{0};  // where each line starts in the text
     qsizetype anchor_ = 0;
     qsizetype caret_ = 0;

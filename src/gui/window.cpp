@@ -3,6 +3,7 @@
 #include "form/frm_ping.h"
 #include "form/layout.h"
 #include "gui/ico_icon.h"
+#include "gui/qt_text.h"
 #include "gui/results_view.h"
 #include "gui/window_contents.h"
 
@@ -41,11 +42,12 @@ QString caption(const ControlLayout& c) {
 class LineEditView final : public TextBoxView {
 public:
     explicit LineEditView(QLineEdit* edit) : edit_(edit) {}
-    void showText(const QString& text) override { edit_->setText(text); }
-    void showAppended(QStringView part) override {
-        edit_->setText(edit_->text() + part.toString());
+    void showText(const std::u16string& text) override { edit_->setText(qtText(text)); }
+    void showAppended(std::u16string_view part) override {
+        edit_->setText(edit_->text() + qtText(part));
     }
-    void showSelection(const QString&, qsizetype start, qsizetype length) override {
+    void showSelection(const std::u16string&, std::ptrdiff_t start,
+                       std::ptrdiff_t length) override {
         edit_->setSelection(static_cast<int>(start), static_cast<int>(length));
     }
     void takeFocus() override { edit_->setFocus(Qt::OtherFocusReason); }
@@ -57,7 +59,7 @@ private:
 class PushButtonView final : public ButtonView {
 public:
     explicit PushButtonView(QPushButton* button) : button_(button) {}
-    void showCaption(const QString& text) override { button_->setText(text); }
+    void showCaption(const std::u16string& text) override { button_->setText(qtText(text)); }
     void showEnabled(bool enabled) override { button_->setEnabled(enabled); }
 
 private:
@@ -174,7 +176,7 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
         } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
             TextBox* box = &(form_.*f.box);
             QObject::connect(line, &QLineEdit::textEdited, line,
-                             [box](const QString& text) { box->edited(text); });
+                             [box](const QString& text) { box->edited(text.toStdU16String()); });
             views_->boxes.push_back(std::make_unique<LineEditView>(line));
             box->bind(views_->boxes.back().get());
             line->installEventFilter(this);

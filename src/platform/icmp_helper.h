@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/icmp/ip_status.h"
+
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -17,9 +19,6 @@ struct EchoOptions {
     uint8_t OptionsSize = 0;
     uint32_t OptionsData = 0;
 };
-
-// The largest payload whose length fits the 16-bit length of a request.
-inline constexpr int kMaxPayload = 32767;
 
 struct EchoReply {
     uint8_t Address[4] = {};  // network order: byte 0 is the first dotted number
@@ -54,40 +53,19 @@ struct EchoReply6 {
 
 inline constexpr uint32_t kEchoReply6HeaderSize = offsetof(EchoReply6, Payload);
 
-// Reply status values of the helper; the IPv6 ones share the values of their
-// IPv4 counterparts.
-namespace IpStatus {
-inline constexpr int32_t Success = 0;
-inline constexpr int32_t BufferTooSmall = 11001;
-inline constexpr int32_t DestNetUnreachable = 11002;
-inline constexpr int32_t DestNoRoute = 11002;
-inline constexpr int32_t DestHostUnreachable = 11003;
-inline constexpr int32_t DestAddrUnreachable = 11003;
-inline constexpr int32_t DestProtUnreachable = 11004;
-inline constexpr int32_t DestProhibited = 11004;
-inline constexpr int32_t DestPortUnreachable = 11005;
-inline constexpr int32_t NoResources = 11006;
-inline constexpr int32_t BadOption = 11007;
-inline constexpr int32_t HardwareError = 11008;
-inline constexpr int32_t PacketTooBig = 11009;
-inline constexpr int32_t RequestTimedOut = 11010;
-inline constexpr int32_t BadRequest = 11011;
-inline constexpr int32_t BadRoute = 11012;
-inline constexpr int32_t TtlExpiredTransit = 11013;
-inline constexpr int32_t HopLimitExceeded = 11013;
-inline constexpr int32_t TtlExpiredReassembly = 11014;
-inline constexpr int32_t ParameterProblem = 11015;
-inline constexpr int32_t SourceQuench = 11016;
-inline constexpr int32_t OptionTooBig = 11017;
-inline constexpr int32_t BadDestination = 11018;
-inline constexpr int32_t AddressDeleted = 11019;
-inline constexpr int32_t SpecificMtuChange = 11020;
-inline constexpr int32_t MtuChange = 11021;
-inline constexpr int32_t Unload = 11022;
-inline constexpr int32_t DestUnreachable = 11040;
-inline constexpr int32_t DestScopeMismatch = 11045;
-inline constexpr int32_t GeneralFailure = 11050;
-}  // namespace IpStatus
+// Why no echo handle could be had: which step failed, and the system's error.
+struct IcmpOpenFailure {
+    enum class Step {
+        Socket,       // the ICMP socket or handle: the program's own, or the helper's
+        HelperFile,   // the helper program is not there
+        HelperStart,  // it could not be started, or ended before it was ready
+    };
+    Step step = Step::Socket;
+    bool notPermitted = false;  // the system grants this user no ICMP
+    int error = 0;              // the system's error number; 0 where it gave none
+    std::u16string reason;      // the system's words for error
+    std::u16string helperPath;  // the helper program's file, where there is one
+};
 
 class IcmpHelper {
 public:
@@ -95,14 +73,12 @@ public:
     static constexpr Handle kInvalidHandle = 0xFFFFFFFFu;
 
     virtual ~IcmpHelper() = default;
-
     // kInvalidHandle when no ICMP socket can be had; openFailure() says why.
     virtual Handle IcmpCreateFile() = 0;
-
-    // Why the latest IcmpCreateFile failed, for the user: lines in UTF-8,
-    // each ended by CR LF, that fit the results box.
-    virtual std::string openFailure() const = 0;
-
+    // The same for IPv6 echoes.
+    virtual Handle Icmp6CreateFile() = 0;
+    // Why the latest IcmpCreateFile or Icmp6CreateFile failed.
+    virtual IcmpOpenFailure openFailure() const = 0;
     // Sends one echo request to destination (the four address bytes in
     // network order, as in_addr.s_addr holds them) and blocks until its reply
     // or an ICMP error about it arrives, or timeoutMs have passed.

@@ -2,6 +2,7 @@
 
 #include "platform/icmp/echo_socket_linux.h"
 #include "platform/icmp/helper_protocol.h"
+#include "platform/locale_codec.h"
 
 #include <netinet/in.h>
 #include <sched.h>
@@ -160,24 +161,18 @@ IcmpHelper::Handle LinuxIcmpHelper::IcmpCreateFile() {
     return handle;
 }
 
-std::string LinuxIcmpHelper::openFailure() const {
+IcmpOpenFailure LinuxIcmpHelper::openFailure() const {
     using Start = IcmpHelperProcess::Start;
-    const std::string reason = openError_ != 0 ? std::strerror(openError_) : "it ended at once";
-    if (openStart_ == Start::Missing) {
-        return "The ICMP helper of this program is missing:\r\n  " + helperPath_ + "\r\n";
-    }
-    if (openStart_ == Start::Failed) {
-        return "The ICMP helper did not start (" + reason + "):\r\n  " + helperPath_ + "\r\n";
-    }
-    if (openError_ == EACCES || openError_ == EPERM) {
-        return "ICMP is not permitted for this program. To permit it, run:\r\n"
-               "  sudo setcap cap_net_raw,cap_setpcap=p \\\r\n    " +
-               helperPath_ +
-               "\r\n"
-               "or let every group open ping sockets:\r\n"
-               "  sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\r\n";
-    }
-    return "No ICMP socket could be opened: " + reason + ".\r\n";
+    using Step = IcmpOpenFailure::Step;
+    IcmpOpenFailure failure;
+    failure.step = openStart_ == Start::Missing  ? Step::HelperFile
+                   : openStart_ == Start::Failed ? Step::HelperStart
+                                                 : Step::Socket;
+    failure.notPermitted = openError_ == EACCES || openError_ == EPERM;
+    failure.error = openError_;
+    failure.reason = openError_ != 0 ? decodeLocale(std::strerror(openError_)) : std::u16string();
+    failure.helperPath = decodeLocale(helperPath_);
+    return failure;
 }
 
 bool LinuxIcmpHelper::IcmpCloseHandle(Handle handle) {

@@ -36,7 +36,9 @@ public:
     LinuxIcmpHelper& operator=(const LinuxIcmpHelper&) = delete;
 
     Handle IcmpCreateFile() override;
-    std::string openFailure() const override;
+    // One handle serves both families.
+    Handle Icmp6CreateFile() override { return IcmpCreateFile(); }
+    IcmpOpenFailure openFailure() const override;
     uint32_t IcmpSendEcho(Handle handle, uint32_t destination, const void* requestData,
                           uint16_t requestSize, const EchoOptions* requestOptions,
                           void* replyBuffer, uint32_t replySize, uint32_t timeoutMs) override;

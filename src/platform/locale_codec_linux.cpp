@@ -1,19 +1,14 @@
 #include "platform/locale_codec.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
-
 #include <iconv.h>
 #include <langinfo.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
-bool localeIsUtf8() {
-    return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-}
+// The program's texts are UTF-16 in the machine's byte order.
+constexpr const char* kText = "UTF-16LE";
 
 class Iconv {
 public:
@@ -32,10 +27,10 @@ public:
     // be converted, which returns false to give up or true after it skipped
     // the sequence (advancing in and inLeft) and wrote a substitute.
     template <class OnInvalid>
-    bool convert(const char* in, size_t inLeft, QByteArray& out, OnInvalid onInvalid) {
-        out.resize(static_cast<qsizetype>(inLeft * 2 + 16));
+    bool convert(const char* in, size_t inLeft, std::string& out, OnInvalid onInvalid) {
+        out.resize(inLeft * 2 + 16);
         char* outPtr = out.data();
-        size_t outLeft = static_cast<size_t>(out.size());
+        size_t outLeft = out.size();
         auto* inPtr = const_cast<char*>(in);
         while (inLeft > 0) {
             if (iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) {
@@ -43,15 +38,15 @@ public:
             }
             const int error = errno;
             if (error == E2BIG) {
-                const qsizetype used = outPtr - out.data();
+                const auto used = static_cast<size_t>(outPtr - out.data());
                 out.resize(out.size() * 2);
                 outPtr = out.data() + used;
-                outLeft = static_cast<size_t>(out.size() - used);
+                outLeft = out.size() - used;
             } else if (!onInvalid(inPtr, inLeft, outPtr, outLeft)) {
                 return false;
             }
         }
-        out.resize(outPtr - out.data());
+        out.resize(static_cast<size_t>(outPtr - out.data()));
         return true;
     }
 
@@ -61,34 +56,27 @@ private:
 
 }  // namespace
 
-std::optional<QByteArray> encodeLocale(QStringView text) {
-    if (localeIsUtf8()) {
-        QStringEncoder encoder(QStringEncoder::Utf8, QStringConverter::Flag::Stateless);
-        QByteArray bytes = encoder.encode(text);
-        if (encoder.hasError()) {
-            return std::nullopt;
-        }
-        return bytes;
-    }
-    Iconv cd(nl_langinfo(CODESET), "UTF-16LE");
-    QByteArray out;
+std::optional<std::string> encodeLocale(std::u16string_view text) {
+    Iconv cd(nl_langinfo(CODESET), kText);
+    std::string out;
     const auto refuse = [](char*&, size_t&, char*&, size_t&) { return false; };
-    if (!cd.ok() || !cd.convert(reinterpret_cast<const char*>(text.utf16()),
-                                static_cast<size_t>(text.size()) * 2, out, refuse)) {
+    if (!cd.ok() ||
+        !cd.convert(reinterpret_cast<const char*>(text.data()), text.size() * 2, out, refuse)) {
         return std::nullopt;
     }
     return out;
 }
 
-QString decodeLocale(QByteArrayView bytes) {
-    if (localeIsUtf8()) {
-        return QString::fromUtf8(bytes);
-    }
-    Iconv cd("UTF-16LE", nl_langinfo(CODESET));
+std::u16string decodeLocale(std::string_view bytes) {
+    Iconv cd(kText, nl_langinfo(CODESET));
     if (!cd.ok()) {
-        return QString::fromLatin1(bytes);
+        std::u16string latin1;  // a byte a character
+        for (const char c : bytes) {
+            latin1 += static_cast<char16_t>(static_cast<unsigned char>(c));
+        }
+        return latin1;
     }
-    QByteArray out;
+    std::string out;
     const auto substitute = [](char*& in, size_t& inLeft, char*& outPtr, size_t& outLeft) {
         if (outLeft < 2) {
             return false;
@@ -100,6 +88,12 @@ QString decodeLocale(QByteArrayView bytes) {
         outLeft -= 2;
         return true;
     };
-    cd.convert(bytes.data(), static_cast<size_t>(bytes.size()), out, substitute);
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(out.constData()), out.size() / 2);
+    cd.convert(bytes.data(), bytes.size(), out, substitute);
+    std::u16string text(out.size() / 2, u'\0');
+    out.copy(reinterpret_cast<char*>(text.data()), text.size() * 2);
+    return text;
+}
+
+NumberSymbols userNumberSymbols() {
+    return {decodeLocale(nl_langinfo(RADIXCHAR)), decodeLocale(nl_langinfo(THOUSEP))};
 }

@@ -1,33 +1,27 @@
 #include "platform/profile_file.h"
 
+#include "platform/blanks.h"
 #include "platform/locale_codec.h"
 
-#include <QString>
-
 #include <algorithm>
+#include <cwctype>
 
 namespace {
 
 std::string_view trimBlanks(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
+    return trimmed<char>(text, " \t");
 }
 
 // Names are compared as texts, so that a multi-byte character's second byte
 // never matches a letter.
 bool sameName(std::string_view a, std::string_view b) {
-    return decodeLocale(trimBlanks(a)).compare(decodeLocale(trimBlanks(b)), Qt::CaseInsensitive) ==
-           0;
+    const auto lower = [](char16_t c) { return std::towlower(static_cast<std::wint_t>(c)); };
+    const std::u16string x = decodeLocale(trimBlanks(a));
+    const std::u16string y = decodeLocale(trimBlanks(b));
+    return std::ranges::equal(x, y, {}, lower, lower);
 }
 
 }  // namespace
-
 std::optional<std::string_view> findProfileValue(std::string_view content, std::string_view section,
                                                  std::string_view key) {
     constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QByteArrayView>
-#include <QString>
-
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // The settings file service: where the file is read and written, the
 // profile-file reader, and the writer of a whole file.
@@ -12,9 +11,9 @@ public:
     virtual ~SettingsStore() = default;
 
     // Full path of the file the load reads.
-    virtual QString readPath() const = 0;
+    virtual std::u16string readPath() const = 0;
     // Full path of the file a save writes.
-    virtual QString writePath() const = 0;
+    virtual std::u16string writePath() const = 0;
 
     // Copies the value of key in [section] of file, or defaultValue where the
     // file, the section or the key is missing, into buffer: at most size - 1
@@ -28,5 +27,5 @@ public:
     // Writes content as the whole file at path, its missing folders made
     // first, so that a failure at any point leaves the earlier file as it
     // was. Returns the empty text, or why not.
-    virtual QString replace(const QString& path, QByteArrayView content) = 0;
+    virtual std::u16string replace(const std::u16string& path, std::string_view content) = 0;
 };

@@ -1,9 +1,7 @@
 #include "platform/settings_store_linux.h"
 
+#include "platform/locale_codec.h"
 #include "platform/profile_file.h"
-
-#include <QDir>
-#include <QFile>
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -14,14 +12,15 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <ranges>
 #include <string>
 
 namespace {
 
 constexpr size_t kReadLimit = 1 << 20;
 
-const QString kFileName = QStringLiteral("/Settings.inf");
-const QString kOwnFolder = QStringLiteral("/sondrel-ping");
+constexpr std::string_view kFileName = "/Settings.inf";
+constexpr std::string_view kOwnFolder = "/sondrel-ping";
 
 // A FIFO, a device or a folder is no settings file: never block on it or read
 // it without bound.
@@ -49,13 +48,13 @@ std::optional<std::string> readRegularFile(const char* path) {
     return content;
 }
 
-QString reason(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
+std::u16string reason(int error) {
+    return decodeLocale(std::strerror(error));
 }
 
-bool writeAll(int fd, QByteArrayView content) {
+bool writeAll(int fd, std::string_view content) {
     const char* next = content.data();
-    qsizetype left = content.size();
+    ssize_t left = std::ssize(content);
     while (left > 0) {
         const ssize_t n = write(fd, next, static_cast<size_t>(left));
         if (n < 0 && errno == EINTR) {
@@ -70,28 +69,47 @@ bool writeAll(int fd, QByteArrayView content) {
     return true;
 }
 
+// All before the last '/': empty where there is none.
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return path.substr(0, slash == std::string::npos ? 0 : slash);
+}
+
 // Missing folders are made private to the user, as configuration folders are.
-int makeFolders(const QByteArray& folder) {
+int makeFolders(const std::string& folder) {
     struct stat info {};
-    if (folder.isEmpty() || stat(folder.constData(), &info) == 0) {
+    if (folder.empty() || stat(folder.c_str(), &info) == 0) {
         return 0;
     }
-    if (const int error = makeFolders(folder.left(folder.lastIndexOf('/'))); error != 0) {
+    if (const int error = makeFolders(folderOf(folder)); error != 0) {
         return error;
     }
-    return mkdir(folder.constData(), 0700) == 0 || errno == EEXIST ? 0 : errno;
+    return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST ? 0 : errno;
+}
+
+std::string base36(uint64_t value) {
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[value % 36]);
+        value /= 36;
+    } while (value != 0);
+    return digits;
+}
+
+bool absolute(std::string_view path) {
+    return path.starts_with('/');
 }
 
 // A new file in the target's folder, with a name of its own: created with
 // 0666 so that the umask applies, as to any file a program creates.
-int createTemporary(const QByteArray& target, QByteArray& name) {
+int createTemporary(const std::string& target, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         uint64_t random = 0;
         if (getrandom(&random, sizeof random, 0) != sizeof random) {
             return -1;
         }
-        name = target + '.' + QByteArray::number(random, 36);
-        const int fd = open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        name = target + '.' + base36(random);
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
@@ -101,35 +119,43 @@ int createTemporary(const QByteArray& target, QByteArray& name) {
 
 }  // namespace
 
-LinuxSettingsStore::LinuxSettingsStore(const QString& programFolder, const QString& xdgConfigHome,
-                                       const QString& home, const QString& xdgConfigDirs)
-    : readOrder_{programFolder + kFileName} {
-    if (access(QFile::encodeName(programFolder).constData(), W_OK) == 0) {
+LinuxSettingsStore::LinuxSettingsStore(const std::string& programFolder,
+                                       std::string_view xdgConfigHome, std::string_view home,
+                                       std::string_view xdgConfigDirs)
+    : readOrder_{programFolder + std::string(kFileName)} {
+    if (access(programFolder.c_str(), W_OK) == 0) {
         return;
     }
     // Relative values are to be ignored, as the XDG base directory rules say.
-    const QString config = QDir::isAbsolutePath(xdgConfigHome) ? xdgConfigHome
-                           : QDir::isAbsolutePath(home)        ? home + QStringLiteral("/.config")
-                                                               : QString();
-    if (!config.isEmpty()) {
-        readOrder_.prepend(config + kOwnFolder + kFileName);
+    const std::string config = absolute(xdgConfigHome) ? std::string(xdgConfigHome)
+                               : absolute(home)        ? std::string(home) + "/.config"
+                                                       : std::string();
+    if (!config.empty()) {
+        readOrder_.insert(readOrder_.begin(),
+                          config + std::string(kOwnFolder) + std::string(kFileName));
     }
-    const QString dirs = xdgConfigDirs.isEmpty() ? QStringLiteral("/etc/xdg") : xdgConfigDirs;
-    for (const QString& dir : dirs.split(u':')) {
-        if (QDir::isAbsolutePath(dir)) {
-            readOrder_.append(dir + kOwnFolder + kFileName);
+    const std::string_view dirs = xdgConfigDirs.empty() ? "/etc/xdg" : xdgConfigDirs;
+    for (const auto dir : std::views::split(dirs, ':')) {
+        const std::string_view folder(dir.begin(), dir.end());
+        if (absolute(folder)) {
+            readOrder_.push_back(std::string(folder) + std::string(kOwnFolder) +
+                                 std::string(kFileName));
         }
     }
 }
 
-QString LinuxSettingsStore::readPath() const {
-    for (const QString& path : readOrder_) {
+std::u16string LinuxSettingsStore::readPath() const {
+    for (const std::string& path : readOrder_) {
         struct stat info {};
-        if (stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)) {
-            return path;
+        if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            return decodeLocale(path);
         }
     }
-    return readOrder_.front();
+    return writePath();
+}
+
+std::u16string LinuxSettingsStore::writePath() const {
+    return decodeLocale(readOrder_.front());
 }
 
 uint32_t LinuxSettingsStore::GetPrivateProfileStringA(const char* section, const char* key,
@@ -150,19 +176,22 @@ uint32_t LinuxSettingsStore::GetPrivateProfileStringA(const char* section, const
     return static_cast<uint32_t>(count);
 }
 
-QString LinuxSettingsStore::replace(const QString& path, QByteArrayView content) {
-    const QByteArray target = QFile::encodeName(path);
-    if (const int error = makeFolders(target.left(target.lastIndexOf('/'))); error != 0) {
+std::u16string LinuxSettingsStore::replace(const std::u16string& path, std::string_view content) {
+    const std::string target = localeBytes(path);
+    if (target.empty()) {
+        return reason(ENOENT);  // a path the locale cannot hold
+    }
+    if (const int error = makeFolders(folderOf(target)); error != 0) {
         return reason(error);
     }
-    QByteArray temporary;
+    std::string temporary;
     const int fd = createTemporary(target, temporary);
     if (fd < 0) {
         return reason(errno);
     }
     // A regular file keeps its mode; a link is never followed for it.
     struct stat old {};
-    bool written = (lstat(target.constData(), &old) != 0 || !S_ISREG(old.st_mode) ||
+    bool written = (lstat(target.c_str(), &old) != 0 || !S_ISREG(old.st_mode) ||
                     fchmod(fd, old.st_mode & 07777) == 0) &&
                    writeAll(fd, content) && fsync(fd) == 0;
     int error = written ? 0 : errno;
@@ -170,12 +199,12 @@ QString LinuxSettingsStore::replace(const QString& path, QByteArrayView content)
         written = false;
         error = errno;
     }
-    if (written && rename(temporary.constData(), target.constData()) != 0) {
+    if (written && rename(temporary.c_str(), target.c_str()) != 0) {
         written = false;
         error = errno;
     }
     if (!written) {
-        unlink(temporary.constData());
+        unlink(temporary.c_str());
         return reason(error);
     }
     return {};

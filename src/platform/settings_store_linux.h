@@ -2,7 +2,9 @@
 
 #include "platform/settings_store.h"
 
-#include <QStringList>
+#include <string>
+#include <string_view>
+#include <vector>
 
 // Settings.inf in the program's folder where this process may write there (a
 // build tree, a portable copy), for reading and writing. Else, as for a
@@ -12,19 +14,20 @@
 // after all. The load then reads the first of these that exists: the user's
 // file, the one beside the program, "sondrel-ping/Settings.inf" in each
 // absolute folder of the colon-separated xdgConfigDirs (empty: /etc/xdg).
-// Make it after the capabilities are dropped: root's override must not count.
+// Paths are bytes, as the system has them; the form sees them in the
+// locale's encoding. Make it after the capabilities are dropped: root's
+// override must not count.
 class LinuxSettingsStore final : public SettingsStore {
 public:
-    LinuxSettingsStore(const QString& programFolder, const QString& xdgConfigHome,
-                       const QString& home, const QString& xdgConfigDirs = {});
-
-    QString readPath() const override;
-    QString writePath() const override { return readOrder_.front(); }
+    LinuxSettingsStore(const std::string& programFolder, std::string_view xdgConfigHome,
+                       std::string_view home, std::string_view xdgConfigDirs = {});
+    std::u16string readPath() const override;
+    std::u16string writePath() const override;
     uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                       const char* defaultValue, char* buffer, uint32_t size,
                                       const char* file) override;
-    QString replace(const QString& path, QByteArrayView content) override;
+    std::u16string replace(const std::u16string& path, std::string_view content) override;
 
 private:
-    QStringList readOrder_;  // the file a save writes first
+    std::vector<std::string> readOrder_;  // the file a save writes first
 };

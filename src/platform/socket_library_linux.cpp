@@ -1,9 +1,8 @@
 #include "platform/socket_library_linux.h"
 
-#include "platform/locale_codec.h"
+#include "platform/blanks.h"
 
-#include <QUrl>
-
+#include <idn2.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -47,13 +46,6 @@ uint16_t openFileLimit() {
     return static_cast<uint16_t>(std::min<rlim_t>(limit.rlim_cur, 32767));
 }
 
-std::string_view trimBlanks(std::string_view text) {
-    const size_t begin = text.find_first_not_of(' ');
-    return begin == std::string_view::npos
-               ? std::string_view()
-               : text.substr(begin, text.find_last_not_of(' ') - begin + 1);
-}
-
 bool isHostNameByte(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '_';
@@ -67,10 +59,14 @@ bool isHostNameByte(char c) {
 std::optional<std::string> nameOnTheWire(std::string_view text) {
     const bool ascii = std::all_of(text.begin(), text.end(),
                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    const std::string wire =
-        ascii ? std::string(text)
-              : QUrl::toAce(decodeLocale(QByteArrayView(text.data(), std::ssize(text))))
-                    .toStdString();
+    std::string wire(text);
+    if (!ascii) {
+        char* ace = nullptr;
+        const int converted =
+            idn2_to_ascii_lz(wire.c_str(), &ace, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL);
+        wire = converted == IDN2_OK ? ace : "";
+        idn2_free(ace);
+    }
     std::string_view name = wire;
     if (name.ends_with('.')) {
         name.remove_suffix(1);
@@ -145,7 +141,7 @@ const HostEnt* LinuxSocketLibrary::gethostbyname(const char* name) {
         lastError = WsaError::NotInitialised;
         return nullptr;
     }
-    const std::string host(trimBlanks(name));
+    const std::string host(trimmed<char>(name, " "));
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;  // one entry per address

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include <string_view>
 
 // Message-box styles and answers, as the form's procedures ask for them.
 namespace MsgBox {
@@ -26,7 +26,7 @@ public:
 
     // A modal, application-wide message box; returns the button chosen. The
     // first button is the default.
-    virtual int messageBox(const QString& prompt, int style, const QString& title) = 0;
+    virtual int messageBox(std::u16string_view prompt, int style, std::u16string_view title) = 0;
 
     // Puts the application-wide mouse pointer back to the default.
     virtual void resetMousePointer() = 0;

@@ -8,15 +8,15 @@ namespace {
 struct KindRow {
     FailureKind kind;
     int32_t number;
-    const char* description;
+    const char16_t* description;
 };
 
 // In the order of FailureKind.
 constexpr KindRow kKinds[] = {
-    {FailureKind::InvalidArgument, 5, "Invalid argument"},
-    {FailureKind::Overflow, 6, "Overflow: the number does not fit its variable"},
-    {FailureKind::DivisionByZero, 11, "Division by zero"},
-    {FailureKind::TypeMismatch, 13, "Type mismatch: the text is not a number"},
+    {FailureKind::InvalidArgument, 5, u"Invalid argument"},
+    {FailureKind::Overflow, 6, u"Overflow: the number does not fit its variable"},
+    {FailureKind::DivisionByZero, 11, u"Division by zero"},
+    {FailureKind::TypeMismatch, 13, u"Type mismatch: the text is not a number"},
 };
 
 consteval bool inKindOrder() {
@@ -33,7 +33,7 @@ static_assert(inKindOrder());
 
 ProcedureFailure failureOf(FailureKind kind) {
     const KindRow& row = kKinds[static_cast<std::size_t>(kind)];
-    return {row.number, QString::fromLatin1(row.description), 0};
+    return {row.number, row.description, 0};
 }
 
 void raise(FailureKind kind) {

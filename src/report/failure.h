@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QString>
-
 #include <cstdint>
+#include <string>
 
 // What a failing statement raises and a guarded procedure catches.
 struct ProcedureFailure {
     int32_t Number = 0;
-    QString Description;
+    std::u16string Description;
     int32_t Line = 0;  // no statement carries a line number
 };
 

@@ -1,15 +1,16 @@
 #include "report/procedure.h"
 
-QString procedureErrorText(QStringView label, const ProcedureFailure& failure) {
-    return QStringLiteral("Error ") + QString::number(failure.Number) + QStringLiteral(": ") +
-           failure.Description + QStringLiteral("\r\n") + label.toString() +
-           QStringLiteral("\r\n") + QStringLiteral("The error occured at line: ") +
-           QString::number(failure.Line);
+#include "report/text.h"
+
+std::u16string procedureErrorText(std::u16string_view label, const ProcedureFailure& failure) {
+    return u"Error " + decimal(failure.Number) + u": " + failure.Description + u"\r\n" +
+           std::u16string(label) + u"\r\nThe error occured at line: " + decimal(failure.Line);
 }
 
-int ReportProcedureError(WindowSystem& ws, QStringView label, const ProcedureFailure& failure) {
+int ReportProcedureError(WindowSystem& ws, std::u16string_view label,
+                         const ProcedureFailure& failure) {
     return ws.messageBox(procedureErrorText(label, failure),
-                         MsgBox::AbortRetryIgnore | MsgBox::Critical, QStringLiteral("Error"));
+                         MsgBox::AbortRetryIgnore | MsgBox::Critical, u"Error");
 }
 
 bool Procedure::answer(const ProcedureFailure& failure) {

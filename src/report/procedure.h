@@ -3,15 +3,15 @@
 #include "platform/window_system.h"
 #include "report/failure.h"
 
-#include <QString>
-#include <QStringView>
-
 #include <functional>
+#include <string>
+#include <string_view>
 #include <utility>
 
 // Composes the error report's text and shows it; returns the answer.
-QString procedureErrorText(QStringView label, const ProcedureFailure& failure);
-int ReportProcedureError(WindowSystem& ws, QStringView label, const ProcedureFailure& failure);
+std::u16string procedureErrorText(std::u16string_view label, const ProcedureFailure& failure);
+int ReportProcedureError(WindowSystem& ws, std::u16string_view label,
+                         const ProcedureFailure& failure);
 
 // The failure mode of one run of a procedure, chosen at its first statement.
 // Each later statement runs through operator(), which catches only
@@ -24,7 +24,8 @@ int ReportProcedureError(WindowSystem& ws, QStringView label, const ProcedureFai
 //   });
 class Procedure {
 public:
-    static Procedure report(WindowSystem& ws, QStringView label, std::function<void()> onAbort) {
+    static Procedure report(WindowSystem& ws, std::u16string_view label,
+                            std::function<void()> onAbort) {
         return Procedure(&ws, label, std::move(onAbort));
     }
     static Procedure skip() { return Procedure(nullptr, {}, {}); }
@@ -64,13 +65,13 @@ public:
 private:
     struct Leave {};
 
-    Procedure(WindowSystem* ws, QStringView label, std::function<void()> onAbort)
+    Procedure(WindowSystem* ws, std::u16string_view label, std::function<void()> onAbort)
         : ws_(ws), label_(label), onAbort_(std::move(onAbort)) {}
 
     // True to run the statement again; false to go on; throws Leave.
     bool answer(const ProcedureFailure& failure);
 
     WindowSystem* ws_;  // null in skip mode
-    QStringView label_;
+    std::u16string_view label_;
     std::function<void()> onAbort_;
 };

@@ -340,7 +340,7 @@ protected:
         Network::SetUp();
         if (!IsSkipped()) {
             h = helper.IcmpCreateFile();
-            ASSERT_NE(h, IcmpHelper::kInvalidHandle) << helper.openFailure();
+            ASSERT_NE(h, IcmpHelper::kInvalidHandle) << utf8(helper.openFailure().reason);
         }
     }
 
@@ -447,10 +447,13 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
             limit.rlim_cur = 0;
             setrlimit(RLIMIT_NOFILE, &limit);
             const bool refused = helper.IcmpCreateFile() == IcmpHelper::kInvalidHandle;
-            std::fputs(helper.openFailure().c_str(), stderr);
-            std::_Exit(refused ? 0 : 1);
+            const IcmpOpenFailure failure = helper.openFailure();
+            std::_Exit(refused && failure.step == IcmpOpenFailure::Step::Socket &&
+                               failure.error == EMFILE
+                           ? 0
+                           : 1);
         },
-        testing::ExitedWithCode(0), "No ICMP socket could be opened: Too many open files");
+        testing::ExitedWithCode(0), "");
     {
         LinuxIcmpHelper helper(Kind::Auto);
         LinuxIcmpHelper datagramOnly(Kind::DatagramOnly);
@@ -508,14 +511,14 @@ class RealRun : public Network, public testing::WithParamInterface<Kind> {};
 
 // Each row: what the text shows, and the last counted answer's sender.
 TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
+    // A text without a character that patterns treat specially.
     const auto failed = [](const char* text) {
-        return QRegularExpression::escape(QString::fromUtf8(text) +
-                                          QStringLiteral(u"\r\n 平均速度: 0ms."));
+        return std::string(text) + "\r\n 平均速度: 0ms\\.";
     };
     const struct {
         const char* host;
         const char* count;
-        QString text;  // a pattern
+        std::string text;  // a pattern
         int16_t replies, statusShown;
         const char* from;
         const char* routerLater = nullptr;  // a change on the router before the second echo
@@ -551,11 +554,12 @@ TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
         if (row.routerLater != nullptr) {
             r.ui.atYield[3] = [&] { EXPECT_TRUE(router.shell(row.routerLater)); };
         }
-        const QString& text = r.run(QString::fromLatin1(row.host), row.count);
+        const std::u16string& text = r.run(ascii(row.host), ascii(row.count));
         const int elapsedMs = msSince(firstSend);
-        EXPECT_TRUE(fullMatch(row.text, text)) << text.toStdString();
-        EXPECT_EQ(std::tuple(r.form.ReplyCount, r.form.StatusShown, r.form.ReplyAddressText),
-                  std::tuple(row.replies, row.statusShown, QString::fromLatin1(row.from)));
+        EXPECT_TRUE(fullMatch(row.text, text)) << utf8(text);
+        EXPECT_EQ(r.form.ReplyCount, row.replies);
+        EXPECT_EQ(r.form.StatusShown, row.statusShown);
+        EXPECT_EQ(r.form.ReplyAddressText, ascii(row.from));
         // From the first send: a time-out after 2700 ms, within 100 ms.
         EXPECT_GE(elapsedMs, row.replies == 0 ? 2700 : 0);
         EXPECT_LT(elapsedMs, row.replies == 0 ? 2800 : 2700);

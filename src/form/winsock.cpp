@@ -2,6 +2,7 @@
 
 #include "form/frm_ping.h"
 #include "report/procedure.h"
+#include "report/text.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ void FrmPing::vbWSAStartup() {
     report(u"in vbWSAStartup").run([&](Procedure& s) {
         s([&] { WsaResult = winsock_.WSAStartup(kVersionRequested, data); });
         if (s.test([&] { return WsaResult != 0; })) {
-            s([&] { txtStatus.setText(QStringLiteral("WSock32.dll is Not responding!")); });
+            s([&] { txtStatus.setText(u"WSock32.dll is Not responding!"); });
             s([&] { NetErrorFlag = 1; });
         }
         const auto version = static_cast<int16_t>(data.wVersion);
@@ -26,23 +27,17 @@ void FrmPing::vbWSAStartup() {
                 const int32_t minor = HiByte(version);
                 return major < 1 || (majorAgain == 1 && minor < 1);
             })) {
-            s([&] { WsaMinorText = QString::number(HiByte(version)); });
-            s([&] { WsaMajorText = QString::number(LoByte(version)); });
-            s([&] {
-                NetErrorText =
-                    QStringLiteral("WinSock Version ") + WsaMajorText + u'.' + WsaMinorText;
-            });
-            s([&] { NetErrorText = NetErrorText + QStringLiteral(" is Not supported "); });
+            s([&] { WsaMinorText = decimal(HiByte(version)); });
+            s([&] { WsaMajorText = decimal(LoByte(version)); });
+            s([&] { NetErrorText = u"WinSock Version " + WsaMajorText + u'.' + WsaMinorText; });
+            s([&] { NetErrorText = NetErrorText + u" is Not supported "; });
             s([&] { txtStatus.setText(NetErrorText); });
             s([&] { NetErrorFlag = 1; });
             s([&] { ui_.endProgram(kExitSocketLibraryRefused); });
         }
         if (s.test([&] { return static_cast<int16_t>(data.iMaxSockets) < kMinSockets; })) {
-            s([&] { NetErrorText = QStringLiteral("This application requires a minimum of "); });
-            s([&] {
-                NetErrorText = NetErrorText + QString::number(kMinSockets) +
-                               QStringLiteral(" supported sockets.");
-            });
+            s([&] { NetErrorText = u"This application requires a minimum of "; });
+            s([&] { NetErrorText = NetErrorText + decimal(kMinSockets) + u" supported sockets."; });
             s([&] { txtStatus.setText(NetErrorText); });
             s([&] { NetErrorFlag = 1; });
             s([&] { ui_.endProgram(kExitSocketLibraryRefused); });

@@ -1,37 +1,46 @@
 // The echo exchange with the ICMP helper.
 
 #include "form/frm_ping.h"
+#include "ping/address_text.h"
 #include "report/checked.h"
 #include "report/procedure.h"
-
-#include <arpa/inet.h>
-#include <sys/socket.h>
 
 namespace {
 
 constexpr uint32_t kEchoTimeoutMs = 2700;
 
-QString dottedAddress(const uint8_t (&address)[4]) {
-    return QString::number(address[0]) + u'.' + QString::number(address[1]) + u'.' +
-           QString::number(address[2]) + u'.' + QString::number(address[3]);
-}
-
-// The short form: ::1, 2001:db8::1.
-QString ipv6Text(const uint8_t (&address)[16]) {
-    char text[INET6_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET6, address, text, sizeof text);
-    return QString::fromLatin1(text);
+// Why there is no echo handle, in lines that fit the results box: without a
+// word, a machine that grants no ICMP would show nothing but time-outs.
+std::u16string openFailureText(const IcmpOpenFailure& failure) {
+    using Step = IcmpOpenFailure::Step;
+    const std::u16string reason = failure.error != 0 ? failure.reason : u"it ended at once";
+    if (failure.step == Step::HelperFile) {
+        return u"The ICMP helper of this program is missing:\r\n  " + failure.helperPath + u"\r\n";
+    }
+    if (failure.step == Step::HelperStart) {
+        return u"The ICMP helper did not start (" + reason + u"):\r\n  " + failure.helperPath +
+               u"\r\n";
+    }
+    if (failure.notPermitted) {
+        return u"ICMP is not permitted for this program. To permit it, run:\r\n"
+               u"  sudo setcap cap_net_raw,cap_setpcap=p \\\r\n    " +
+               failure.helperPath +
+               u"\r\nor let every group open ping sockets:\r\n"
+               u"  sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\r\n";
+    }
+    return u"No ICMP socket could be opened: " + reason + u".\r\n";
 }
 
 }  // namespace
 
 void FrmPing::vbIcmpCreateFile() {
     report(u"in vbIcmpCreateFile").run([&](Procedure& s) {
-        s([&] { IcmpHandle = icmp_.IcmpCreateFile(); });
-        // Without a word why, a machine that grants no ICMP socket would show
-        // nothing but time-outs.
+        s([&] {
+            IcmpHandle = DestFamily == AddressFamily::Inet6 ? icmp_.Icmp6CreateFile()
+                                                            : icmp_.IcmpCreateFile();
+        });
         if (s.test([&] { return IcmpHandle == IcmpHelper::kInvalidHandle; })) {
-            s([&] { appendStatus(QString::fromStdString(icmp_.openFailure())); });
+            s([&] { appendStatus(openFailureText(icmp_.openFailure())); });
             s([&] { NetErrorFlag = 1; });
         }
     });
@@ -70,12 +79,12 @@ void FrmPing::vbIcmpSendEcho() {
                     EchoReply.Options.Ttl = EchoReply6.HopLimit;
                 });
             } else {
-                s([&] { ReplyAddressText = dottedAddress(EchoReply.Address); });
+                s([&] { ReplyAddressText = dottedText(EchoReply.Address); });
             }
             s([&] { GetRCode(); });
             return;
         }
-        s([&] { appendStatus(QStringLiteral(" Request Timeout\r\n")); });
+        s([&] { appendStatus(u" Request Timeout\r\n"); });
     });
 }
 

@@ -1,49 +1,44 @@
 // Turning the host text into the destination address.
 
 #include "form/frm_ping.h"
-#include "net/host_name.h"
+#include "platform/blanks.h"
+#include "platform/locale_codec.h"
 #include "report/failure.h"
 #include "report/procedure.h"
+#include "report/text.h"
 
 #include <cstring>
 
 namespace {
 
-constexpr qsizetype kHostPadding = 64;
+constexpr std::size_t kHostPadding = 64;
 
-// Trim: blanks only, not other white space.
-QString trimBlanks(QStringView text) {
-    while (text.startsWith(u' ')) {
-        text = text.sliced(1);
-    }
-    while (text.endsWith(u' ')) {
-        text.chop(1);
-    }
-    return text.toString();
-}
-
-QString rightPart(const QString& text, qsizetype count) {
+std::u16string rightPart(const std::u16string& text, std::ptrdiff_t count) {
     if (count < 0) {
         raise(FailureKind::InvalidArgument);
     }
-    return text.right(count);
+    const auto kept = std::min(text.size(), static_cast<std::size_t>(count));
+    return text.substr(text.size() - kept);
 }
 
 }  // namespace
 
 void FrmPing::vbGetHostByName() {
     report(u"in vbGetHostByName").run([&](Procedure& s) {
-        QString nuls;
-        s([&] { Host.setText(trimBlanks(Host.text())); });
-        s([&] { nuls = QString(kHostPadding, QChar(u'\0')); });
-        s([&] { Host.setText(Host.text() + rightPart(nuls, kHostPadding - Host.text().size())); });
-        s([&] { HostEntryPtr = winsock_.gethostbyname(hostNameBytes(Host.text()).constData()); });
+        std::u16string nuls;
+        s([&] { Host.setText(trimmed<char16_t>(Host.text(), u" ")); });
+        s([&] { nuls = std::u16string(kHostPadding, u'\0'); });
+        s([&] {
+            Host.setText(Host.text() +
+                         rightPart(nuls, static_cast<std::ptrdiff_t>(kHostPadding) -
+                                             static_cast<std::ptrdiff_t>(Host.text().size())));
+        });
+        s([&] { HostEntryPtr = winsock_.gethostbyname(localeBytes(Host.text()).c_str()); });
         if (s.test([&] { return HostEntryPtr == nullptr; })) {
             s([&] {
                 const int32_t code = winsock_.WSAGetLastError();
-                NetErrorText = QStringLiteral("Winsock Error") +
-                               (code >= 0 ? QStringLiteral(" ") : QString()) +
-                               QString::number(code);
+                NetErrorText =
+                    u"Winsock Error" + std::u16string(code >= 0 ? u" " : u"") + decimal(code);
             });
             s([&] { txtStatus.setText(NetErrorText); });
             s([&] { NetErrorFlag = 1; });

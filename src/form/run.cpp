@@ -2,14 +2,15 @@
 
 #include "form/frm_ping.h"
 #include "form/number_input.h"
-#include "net/host_name.h"
+#include "platform/locale_codec.h"
 #include "report/checked.h"
 #include "report/procedure.h"
+#include "report/text.h"
 
 namespace {
 
-const QString kStop = QStringLiteral("Stop");
-const QString kPing = QStringLiteral("Ping");
+constexpr std::u16string_view kStop = u"Stop";
+constexpr std::u16string_view kPing = u"Ping";
 
 }  // namespace
 
@@ -31,10 +32,10 @@ void FrmPing::requestStop() {
 
 void FrmPing::pingClicked() {
     Procedure::skip().run([&](Procedure& s) {
-        if (s.test([&] { return Host.text().isEmpty(); })) {
+        if (s.test([&] { return Host.text().empty(); })) {
             s([&] {
-                ui_.messageBox(QStringLiteral(u"请输入ip地址或域名。"),
-                               MsgBox::OkOnly | MsgBox::Information, QString::fromUtf16(kAppTitle));
+                ui_.messageBox(u"请输入ip地址或域名。", MsgBox::OkOnly | MsgBox::Information,
+                               kAppTitle);
             });
             return;
         }
@@ -57,16 +58,16 @@ void FrmPing::pingClicked() {
         s([&] { cmdPing.setCaption(kStop); });
         s([&] { cmdClose.setEnabled(false); });
         if (s.test([&] {
-                return winsock_.gethostbyname(hostNameBytes(Host.text()).constData()) == nullptr;
+                return winsock_.gethostbyname(localeBytes(Host.text()).c_str()) == nullptr;
             })) {
-            s([&] { txtStatus.setText(QStringLiteral("Unable To Resolve Host")); });
+            s([&] { txtStatus.setText(u"Unable To Resolve Host"); });
             s([&] { cmdPing.setCaption(kPing); });
             s([&] { cmdClose.setEnabled(true); });
             return;
         }
         s([&] { TotalRtt = 0; });
         s([&] { ReplyCount = 0; });
-        s([&] { txtStatus.setText(QString()); });
+        s([&] { txtStatus.setText({}); });
         s([&] {
             EchoData = BlankText::ofLength(roundToInt32(leadingNumber(lblPacketSize.text())));
         });
@@ -74,13 +75,12 @@ void FrmPing::pingClicked() {
         s([&] { vbGetHostByName(); });
         s([&] { vbIcmpCreateFile(); });
         s([&] { EchoOptions.Ttl = 255; });
-
         // A count that is not a number fails the loop's start, which falls
         // through into the body: that one turn is the whole loop.
         double count = 0;
         bool countIsNumber = false;
         s([&] {
-            count = localeNumber(lblPingTimes.text());
+            count = localeNumber(lblPingTimes.text(), userNumberSymbols());
             countIsNumber = true;
         });
         for (double turn = 1; countIsNumber ? turn <= count : turn == 1; ++turn) {
@@ -105,11 +105,8 @@ void FrmPing::pingClicked() {
             return;
         }
         s([&] { TotalRtt = roundToInt32(divide(TotalRtt, ReplyCount)); });
-        s([&] {
-            txtStatus.append(QStringLiteral(u"\r\n 平均速度: ") + QString::number(TotalRtt) +
-                             QStringLiteral("ms."));
-        });
-        s([&] { txtStatus.setSelStart(txtStatus.text().size()); });
+        s([&] { txtStatus.append(u"\r\n 平均速度: " + decimal(TotalRtt) + u"ms."); });
+        s([&] { txtStatus.setSelStart(static_cast<std::ptrdiff_t>(txtStatus.text().size())); });
         s([&] { cmdPing.setCaption(kPing); });
         s([&] { cmdClose.setEnabled(true); });
     });

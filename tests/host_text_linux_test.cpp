@@ -1,0 +1,151 @@
+// Hostile texts in the three boxes, each through a whole run with its decided
+// outcome: none crashes, hangs or changes what the user typed.
+
+#include "netns.h"
+#include "platform/blanks.h"
+
+#include <arpa/inet.h>
+
+#include <clocale>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+// A name server on 127.0.0.1:53 of the calling thread's namespace: it keeps
+// the names asked of it and answers each "no such name", but six.test "no
+// address of the kind asked" (of the IPv4 kind, for it is in the hosts file).
+struct NameServer {
+    ~NameServer() {
+        shutdown(fd, SHUT_RDWR);  // ends the wait of recvfrom
+        thread.join();
+        close(fd);
+    }
+    // The first name asked since the last call.
+    std::string asked() {
+        std::lock_guard lock(mutex);
+        return first.empty() ? "none" : std::exchange(first, {});
+    }
+
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in at{AF_INET, htons(53), {htonl(INADDR_LOOPBACK)}, {}};
+    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0;
+    std::mutex mutex;
+    std::string first;
+    std::thread thread{[this] {
+        uint8_t q[512];
+        sockaddr_in from{};
+        socklen_t size = sizeof from;
+        for (ssize_t n;
+             (n = recvfrom(fd, q, sizeof q, 0, reinterpret_cast<sockaddr*>(&from), &size)) > 12;
+             size = sizeof from) {
+            std::string name;
+            for (ssize_t i = 12; i < n && q[i] != 0 && i + 1 + q[i] <= n; i += 1 + q[i]) {
+                name += (name.empty() ? "" : ".") + std::string(q + i + 1, q + i + 1 + q[i]);
+            }
+            std::lock_guard lock(mutex);
+            first = first.empty() ? name : first;
+            q[2] |= 0x80;                          // a response
+            q[3] = name == "six.test" ? 0x80 : 3;  // no error (and no answer), or no such name
+            sendto(fd, q, size_t(n), 0, reinterpret_cast<sockaddr*>(&from), size);
+        }
+    }};
+};
+
+// The real resolver and ICMP in a namespace with a loopback only (which also
+// has 2001:db8::7). This test's thread has a resolv.conf that names the test's
+// name server, which none of the texts that cannot be a host name may reach,
+// and a hosts file that names those the resolver would not ask it for, and
+// names with IPv6 addresses.
+TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root: the lookups run in private network and mount namespaces";
+    }
+    const Netns ns;
+    ASSERT_TRUE(ns.shell("ip link set lo up; ip addr add 2001:db8::7/128 dev lo"));
+    const std::string a63 = "AZaz09-_" + std::string(55, 'a'), label64 = a63 + "a.test";
+    const std::string name253 = a63 + ".y." + a63 + '.' + a63 + '.' + std::string(57, 'a') + ".x";
+    const QTemporaryDir etc;
+    writeFile(etc.filePath("hosts"),
+              QByteArray::fromStdString("127.0.0.1 a..b both.test " + label64 + ' ' + name253 +
+                                        "x" + "\n2001:db8::7 v6.test six.test both.test\n"));
+    writeFile(etc.filePath("resolv.conf"), "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
+    const std::string unresolved = "Unable To Resolve Host";
+    const std::string loopback = repliesPattern("127.0.0.1", 1, 64);
+    const std::string v6 = repliesPattern("2001:db8::7", 1, 64);
+    const std::string notSent = " Request Timeout\\r\\n" + kAveragePattern;
+    // 127.0.0.1 as the resolver reads it: hexadecimal, zeros in front.
+    const auto loopbackOf = [](std::size_t length) {
+        return u"0x" + std::u16string(length - 10, u'0') + u"7f000001";
+    };
+    const auto text = [](const std::string& ascii) {
+        return std::u16string(ascii.begin(), ascii.end());
+    };
+    const struct {
+        const char* name;
+        std::u16string host;
+        std::string text;            // a pattern
+        std::string asked = "none";  // the name the name server is asked for
+        std::u16string box = {};     // the one box shown, answered Ignore
+        const char* locale = "C.UTF-8";
+    } rows[] = {
+        {"blanks only", u"   ", unresolved},
+        {"64 characters, blanks around", u' ' + loopbackOf(64) + u' ', loopback},
+        {"65 characters", loopbackOf(65), loopback, "none",
+         u"Error 5: Invalid argument\r\nin vbGetHostByName\r\nThe error occured at line: 0"},
+        {"white space but blanks", u"\t127.0.0.1\r\n", unresolved},
+        {"control characters", u"\a\x1b[2J", unresolved},
+        {"a..b", u"a..b", unresolved},
+        {"a label of 64 bytes", text(label64), unresolved},
+        {"254 bytes", text(name253 + 'x'), unresolved},
+        {"253 bytes and a final dot", text(name253 + '.'), unresolved, name253},
+        {"no UTF-8 locale", u"例子.测试", unresolved, "none", {}, "C"},
+        // 64 bytes in UTF-8, 38 in the ASCII form that the name server sees.
+        {"a label of 32 Cyrillic letters", std::u16string(32, u'а') + u".com", unresolved,
+         "xn--80aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.com"},
+        {"0.0.0.0: this machine", u"0.0.0.0", loopback},
+        // The kernel refuses the send (no route here, else no SO_BROADCAST): no wait.
+        {"255.255.255.255", u"255.255.255.255", notSent},
+        {"IPv6 in brackets, blanks around", u" [::1] ", repliesPattern("::1", 1, 64)},
+        {"a bracket that none opened", u"x::1]", unresolved},
+        {"IPv6 only: no such IPv4 name", u"v6.test", v6, "v6.test"},
+        {"IPv6 only: no IPv4 address", u"six.test", v6, "six.test"},
+        {"a name with both: IPv4", u"both.test", loopback},
+        {"::, which no host has: no echo", u"::", notSent},
+        {"an IPv6 group: no echo", u"ff02::1", notSent},
+        {"::ffff:127.0.0.1, IPv4 as the resolver reads it", u"::ffff:127.0.0.1", loopback},
+    };
+    // This thread alone sees the two files in /etc.
+    const std::string dir = etc.path().toStdString();
+    const std::vector<Mount> mounts{{dir + "/hosts", "/etc/hosts", nullptr, ""},
+                                    {dir + "/resolv.conf", "/etc/resolv.conf", nullptr, ""}};
+    withMounts(mounts, [&] {
+        const InNetns in(ns);
+        NameServer server;
+        ASSERT_TRUE(server.bound);
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.name);
+            // This thread's alone.
+            const locale_t locale = newlocale(LC_ALL_MASK, row.locale, nullptr);
+            uselocale(locale);
+            RealForm r;
+            r.ui.answers = {MsgBox::Ignore};
+            const auto start = std::chrono::steady_clock::now();
+            const std::u16string& shown = r.run(row.host, u"1");
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+            EXPECT_TRUE(fullMatch(row.text, shown)) << utf8(shown);
+            EXPECT_LE(r.ui.boxes.size(), 1u);
+            EXPECT_EQ(r.ui.boxes.empty() ? u"" : r.ui.boxes[0].prompt, row.box);
+            EXPECT_EQ(server.asked(), row.asked);
+            // The lookup of a run that got past its check shows the text without
+            // the blanks around it.
+            EXPECT_EQ(r.form.Host.text(),
+                      row.text == unresolved ? row.host : trimmed<char16_t>(row.host, u" "));
+            EXPECT_EQ(r.form.cmdPing.caption(), u"Ping");
+            uselocale(LC_GLOBAL_LOCALE);
+            freelocale(locale);
+        }
+    });
+}
+
+}  // namespace
