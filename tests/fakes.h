@@ -171,7 +171,7 @@ public:
 
 private:
     // The address stays in its map; the entry is overwritten by the next lookup.
-    const HostEnt* answer(int16_t family, std::span<const uint8_t> address) {
+    const HostEnt* answer(AddressFamily family, std::span<const uint8_t> address) {
         list[0] = reinterpret_cast<const char*>(address.data());
         entry = {nullptr, nullptr, family, int16_t(address.size()), list};
         return &entry;

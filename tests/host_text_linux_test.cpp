@@ -1,4 +1,4 @@
-// Hostile texts in the three boxes, each through a whole run with its decided
+// Hostile texts in the host box, each through a whole run with its expected
 // outcome: none crashes, hangs or changes what the user typed.
 
 #include "netns.h"
@@ -57,7 +57,7 @@ struct NameServer {
 // name server, which none of the texts that cannot be a host name may reach,
 // and a hosts file that names those the resolver would not ask it for, and
 // names with IPv6 addresses.
-TEST(HostileInput, shouldEndARunForEveryHostTextAsDecided) {
+TEST(HostileInput, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root: the lookups run in private network and mount namespaces";
     }

@@ -1,5 +1,5 @@
 // Hostile texts in the count and size boxes, each through a whole run with
-// its decided outcome; the two readings of a number.
+// its expected outcome; the two readings of a number.
 
 #include "form/number_input.h"
 #include "fakes.h"
@@ -9,7 +9,7 @@ namespace {
 
 // As the count every echo times out and a stop request comes before the
 // seventh; as the size, after a run that sent 12 bytes.
-TEST(HostileInput, shouldTakeEveryCountAndSizeAsDecided) {
+TEST(HostileInput, shouldSendWhatEveryCountAndSizeTextReadsAs) {
     const struct {
         std::u16string text;
         int echoes;  // as the count; 6: stopped, else with the average

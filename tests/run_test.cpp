@@ -132,7 +132,7 @@ TEST(Run, shouldWriteWhatEachEchoGotThenTheRoundedAverage) {
 
 // Each echo as sent, to the host the check of its text looked up and the run
 // looked up again. Where no host is pinged, the last run's counts stay.
-TEST(Run, shouldSendEachEchoAsDesignedAndAskForAHostOnlyWhenItIsEmpty) {
+TEST(Run, shouldSendEachEchoToTheHostLookedUpAndAskForAHostOnlyWhenItIsEmpty) {
     PingRun r;
     r.winsock.names["a.example"] = {198, 18, 0, 1};
     r.form.Host.setText(u"a.example");

@@ -104,7 +104,7 @@ public:
     BlankText EchoData;
     uint32_t DestAddress = 0;  // network order, as in_addr.s_addr
     Ipv6AddressEx DestAddress6;
-    int16_t DestFamily = 0;  // of the last address resolved: AddressFamily::Inet6, or IPv4
+    AddressFamily DestFamily = AddressFamily::Inet;  // of the last address resolved
     std::u16string ReplyStatusText;
     std::u16string ReplyAddressText;
     std::u16string SettingsPath;

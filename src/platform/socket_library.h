@@ -9,22 +9,24 @@ struct WsaData {
     uint16_t iMaxSockets = 0;
 };
 
+// A host entry's address family: IPv4 as the system's record numbers it, and
+// IPv6, which the program's lookup adds.
+enum class AddressFamily : int16_t {
+    Inet = 2,
+    Inet6,
+};
+
 // A host entry as the resolver answers it; h_addr_list ends with a null entry.
 // An IPv6 host's entry has the family AddressFamily::Inet6, addresses of 16
 // bytes, and their zone.
 struct HostEnt {
     const char* h_name = nullptr;
     const char* const* h_aliases = nullptr;
-    int16_t h_addrtype = 0;
+    AddressFamily h_addrtype = AddressFamily::Inet;
     int16_t h_length = 0;
     const char* const* h_addr_list = nullptr;
     uint32_t h_scope_id = 0;  // the interface (its index) of link-local addresses; 0: none
 };
-
-namespace AddressFamily {
-inline constexpr int16_t Inet = 2;
-inline constexpr int16_t Inet6 = 23;
-}  // namespace AddressFamily
 
 namespace WsaError {
 inline constexpr int32_t NotInitialised = 10093;

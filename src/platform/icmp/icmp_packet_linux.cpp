@@ -97,6 +97,42 @@ uint8_t ttlFrom(std::span<const uint8_t> control) {
     return ttl;
 }
 
+constexpr int kAnyCode = -1;
+
+struct ErrorRow {
+    bool ipv6;
+    uint8_t type;
+    int code;  // or kAnyCode: any not matched by a row before
+    int32_t status;
+};
+
+// The first row that matches counts; types and codes without a row answer no echo.
+constexpr ErrorRow kErrorStatuses[] = {
+    {false, kDestUnreachable, 0, IpStatus::DestNetUnreachable},
+    {false, kDestUnreachable, 6, IpStatus::DestNetUnreachable},
+    {false, kDestUnreachable, 9, IpStatus::DestNetUnreachable},
+    {false, kDestUnreachable, 11, IpStatus::DestNetUnreachable},
+    {false, kDestUnreachable, 2, IpStatus::DestProtUnreachable},
+    {false, kDestUnreachable, 3, IpStatus::DestPortUnreachable},
+    {false, kDestUnreachable, 4, IpStatus::PacketTooBig},
+    {false, kDestUnreachable, 5, IpStatus::BadRoute},
+    {false, kDestUnreachable, kAnyCode, IpStatus::DestHostUnreachable},
+    {false, kTimeExceeded, 0, IpStatus::TtlExpiredTransit},
+    {false, kTimeExceeded, 1, IpStatus::TtlExpiredReassembly},
+    {false, kParameterProblem, kAnyCode, IpStatus::ParameterProblem},
+    {false, kSourceQuench, kAnyCode, IpStatus::SourceQuench},
+    {true, kDestUnreachable6, 0, IpStatus::DestNoRoute},
+    {true, kDestUnreachable6, 1, IpStatus::DestProhibited},
+    {true, kDestUnreachable6, 2, IpStatus::DestScopeMismatch},
+    {true, kDestUnreachable6, 3, IpStatus::DestAddrUnreachable},
+    {true, kDestUnreachable6, 4, IpStatus::DestPortUnreachable},
+    {true, kDestUnreachable6, kAnyCode, IpStatus::DestUnreachable},
+    {true, kPacketTooBig6, kAnyCode, IpStatus::PacketTooBig},
+    {true, kTimeExceeded6, 0, IpStatus::HopLimitExceeded},
+    {true, kTimeExceeded6, 1, IpStatus::TtlExpiredReassembly},
+    {true, kParameterProblem6, kAnyCode, IpStatus::ParameterProblem},
+};
+
 }  // namespace
 
 uint16_t checksum(std::span<const uint8_t> bytes) {
@@ -134,75 +170,13 @@ std::vector<uint8_t> buildEchoRequest(uint16_t id, uint16_t sequence,
     return packet;
 }
 
-std::optional<int32_t> errorStatus(uint8_t type, uint8_t code) {
-    switch (type) {
-        case kDestUnreachable:
-            switch (code) {
-                case 0:
-                case 6:
-                case 9:
-                case 11:
-                    return IpStatus::DestNetUnreachable;
-                case 2:
-                    return IpStatus::DestProtUnreachable;
-                case 3:
-                    return IpStatus::DestPortUnreachable;
-                case 4:
-                    return IpStatus::PacketTooBig;
-                case 5:
-                    return IpStatus::BadRoute;
-                default:
-                    return IpStatus::DestHostUnreachable;
-            }
-        case kTimeExceeded:
-            if (code == 0) {
-                return IpStatus::TtlExpiredTransit;
-            }
-            if (code == 1) {
-                return IpStatus::TtlExpiredReassembly;
-            }
-            return std::nullopt;
-        case kParameterProblem:
-            return IpStatus::ParameterProblem;
-        case kSourceQuench:
-            return IpStatus::SourceQuench;
-        default:
-            return std::nullopt;
+std::optional<int32_t> errorStatus(uint8_t type, uint8_t code, bool ipv6) {
+    for (const ErrorRow& row : kErrorStatuses) {
+        if (row.ipv6 == ipv6 && row.type == type && (row.code == kAnyCode || row.code == code)) {
+            return row.status;
+        }
     }
-}
-
-std::optional<int32_t> errorStatus6(uint8_t type, uint8_t code) {
-    switch (type) {
-        case kDestUnreachable6:
-            switch (code) {
-                case 0:
-                    return IpStatus::DestNoRoute;
-                case 1:
-                    return IpStatus::DestProhibited;
-                case 2:
-                    return IpStatus::DestScopeMismatch;
-                case 3:
-                    return IpStatus::DestAddrUnreachable;
-                case 4:
-                    return IpStatus::DestPortUnreachable;
-                default:
-                    return IpStatus::DestUnreachable;
-            }
-        case kPacketTooBig6:
-            return IpStatus::PacketTooBig;
-        case kTimeExceeded6:
-            if (code == 0) {
-                return IpStatus::HopLimitExceeded;
-            }
-            if (code == 1) {
-                return IpStatus::TtlExpiredReassembly;
-            }
-            return std::nullopt;
-        case kParameterProblem6:
-            return IpStatus::ParameterProblem;
-        default:
-            return std::nullopt;
-    }
+    return std::nullopt;
 }
 
 bool answers(const Message& message, const EchoKey& key) {
@@ -269,7 +243,7 @@ Message parseRawPacket(std::span<const uint8_t> packet) {
         return Reply{ip->source, ip->ttl, load16(message, 4), load16(message, 6),
                      message.subspan(kHeaderSize)};
     }
-    const auto status = errorStatus(type, code);
+    const auto status = errorStatus(type, code, false);
     if (!status) {
         return {};
     }
@@ -290,7 +264,7 @@ Message parseRawPacket6(std::span<const uint8_t> message, const Address6& source
         return Reply{source, ttlFrom(control), load16(message, 4), load16(message, 6),
                      message.subspan(kHeaderSize)};
     }
-    const auto status = errorStatus6(message[0], message[1]);
+    const auto status = errorStatus(message[0], message[1], true);
     const auto original = status ? parseOriginalEcho6(message.subspan(kHeaderSize)) : std::nullopt;
     if (!original) {
         return {};
@@ -328,8 +302,7 @@ std::optional<Error> parseDatagramError(std::span<const uint8_t> message,
         if (record.ee_origin != (ipv6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP)) {
             return;  // local errors: the failed send already said so
         }
-        const auto status = ipv6 ? errorStatus6(record.ee_type, record.ee_code)
-                                 : errorStatus(record.ee_type, record.ee_code);
+        const auto status = errorStatus(record.ee_type, record.ee_code, ipv6);
         if (!status) {
             return;
         }

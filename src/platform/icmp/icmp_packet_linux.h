@@ -47,8 +47,7 @@ std::vector<uint8_t> buildEchoRequest(uint16_t id, uint16_t sequence,
 
 // IpStatus value for an ICMP (ICMPv6) error, nullopt for messages that are no
 // answer to an echo (redirects, unknown types) and must be skipped.
-std::optional<int32_t> errorStatus(uint8_t type, uint8_t code);
-std::optional<int32_t> errorStatus6(uint8_t type, uint8_t code);
+std::optional<int32_t> errorStatus(uint8_t type, uint8_t code, bool ipv6);
 
 struct Reply {
     Address source = 0u;
