@@ -78,6 +78,9 @@ grep -qx 'hostname=127.0.0.1' "$root/etc/xdg/sondrel-ping/Settings.inf" ||
 dpkg-deb -e "$deb" "$work/control"
 [ "$(cat "$work/control/conffiles")" = /etc/xdg/sondrel-ping/Settings.inf ] ||
     fail "conffiles: $(cat "$work/control/conffiles")"
+# Under another prefix, in its own configuration folder, where its program looks.
+cmake --install "$build" --prefix "$work/prefix" >/dev/null &&
+    [ -f "$work/prefix/etc/xdg/sondrel-ping/Settings.inf" ] || fail "no defaults in the prefix's etc"
 
 # The postinst with setcap missing, failing and working: always exit 0, and
 # a message exactly where the program is left without the capability.

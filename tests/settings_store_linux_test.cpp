@@ -58,16 +58,21 @@ TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
 }
 
 // Written where the user may write; read from the first file that exists. A
-// folder the program may write keeps its own file, even one still to come.
+// folder the program may write keeps its own file, even one still to come,
+// unless the program is installed there: then, even for root, the user's file
+// and its prefix's defaults.
 TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsReadOnly) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root for read-only bind mounts in a private mount namespace";
     }
-    const QTemporaryDir bare, carried, config, dirs, etc;
+    const QTemporaryDir bare, carried, config, dirs, etc, prefix;
     const auto own = [](const QString& dir) { return dir + "/sondrel-ping/Settings.inf"; };
     const QString a = dirs.filePath("a"), b = dirs.filePath("b"), c = dirs.filePath("c");
     const QString program = config.filePath("Settings.inf"), user = own(config.path());
-    for (const QString& path : {carried.filePath("Settings.inf"), user, own(b), own(c)}) {
+    const QString installed = prefix.filePath("bin"), defaults = own(prefix.filePath("etc/xdg"));
+    for (const QString& path : {carried.filePath("Settings.inf"), user, own(b), own(c), defaults,
+                                installed + "/Settings.inf",
+                                prefix.filePath("share/applications/sondrel-ping.desktop")}) {
         QDir().mkpath(QFileInfo(path).path());
         writeFile(path, "x");
     }
@@ -82,6 +87,8 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
         {bare.path(), rel, list, own(b), home},
         {bare.path(), rel, {}, etcFile, home},
         {bare.path(), rel, a, home, home},
+        {installed, rel, a, defaults, home},
+        {installed, config.path(), a, user, user},
     };
     // As under /usr, where even root may not write once the capabilities are dropped.
     const auto readOnly = [](const QTemporaryDir& dir) {

@@ -96,6 +96,11 @@ std::string base36(uint64_t value) {
     return digits;
 }
 
+bool isRegularFile(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool absolute(std::string_view path) {
     return path.starts_with('/');
 }
@@ -121,9 +126,17 @@ int createTemporary(const std::string& target, std::string& name) {
 
 LinuxSettingsStore::LinuxSettingsStore(const std::string& programFolder,
                                        std::string_view xdgConfigHome, std::string_view home,
-                                       std::string_view xdgConfigDirs)
-    : readOrder_{programFolder + std::string(kFileName)} {
-    if (access(programFolder.c_str(), W_OK) == 0) {
+                                       std::string_view xdgConfigDirs) {
+    const std::string own = std::string(kOwnFolder) + std::string(kFileName);
+    const std::string beside = programFolder + std::string(kFileName);
+    // Installed, the program's folder is its prefix's, never a settings
+    // folder, whoever may write there: no package owns a file there, and
+    // every user's window would read it.
+    const std::string prefix = folderOf(programFolder);
+    const bool installed = isRegularFile(prefix + "/share/applications/sondrel-ping.desktop");
+    if (!installed && access(programFolder.c_str(), W_OK) == 0) {
+        writePath_ = beside;
+        readOrder_ = {beside};
         return;
     }
     // Relative values are to be ignored, as the XDG base directory rules say.
@@ -131,23 +144,29 @@ LinuxSettingsStore::LinuxSettingsStore(const std::string& programFolder,
                                : absolute(home)        ? std::string(home) + "/.config"
                                                        : std::string();
     if (!config.empty()) {
-        readOrder_.insert(readOrder_.begin(),
-                          config + std::string(kOwnFolder) + std::string(kFileName));
+        writePath_ = config + own;
+        readOrder_.push_back(writePath_);
+    }
+    if (!installed) {
+        writePath_ = config.empty() ? beside : writePath_;
+        readOrder_.push_back(beside);
     }
     const std::string_view dirs = xdgConfigDirs.empty() ? "/etc/xdg" : xdgConfigDirs;
     for (const auto dir : std::views::split(dirs, ':')) {
         const std::string_view folder(dir.begin(), dir.end());
         if (absolute(folder)) {
-            readOrder_.push_back(std::string(folder) + std::string(kOwnFolder) +
-                                 std::string(kFileName));
+            readOrder_.push_back(std::string(folder) + own);
         }
+    }
+    // Where the installation put the defaults: /etc for the prefix /usr.
+    if (installed) {
+        readOrder_.push_back((prefix == "/usr" ? "" : prefix) + "/etc/xdg" + own);
     }
 }
 
 std::u16string LinuxSettingsStore::readPath() const {
     for (const std::string& path : readOrder_) {
-        struct stat info {};
-        if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        if (isRegularFile(path)) {
             return decodeLocale(path);
         }
     }
@@ -155,7 +174,7 @@ std::u16string LinuxSettingsStore::readPath() const {
 }
 
 std::u16string LinuxSettingsStore::writePath() const {
-    return decodeLocale(readOrder_.front());
+    return decodeLocale(writePath_);
 }
 
 uint32_t LinuxSettingsStore::GetPrivateProfileStringA(const char* section, const char* key,

@@ -6,14 +6,17 @@
 #include <string_view>
 #include <vector>
 
-// Settings.inf in the program's folder where this process may write there (a
-// build tree, a portable copy), for reading and writing. Else, as for a
-// program installed under /usr, a save writes the user's own file in
-// "sondrel-ping" of the user's configuration folder: xdgConfigHome where it is
-// an absolute path, else home + "/.config"; with neither, the program's folder
-// after all. The load then reads the first of these that exists: the user's
-// file, the one beside the program, "sondrel-ping/Settings.inf" in each
-// absolute folder of the colon-separated xdgConfigDirs (empty: /etc/xdg).
+// Settings.inf in the program's folder where this process may write there and
+// the program is not installed (a build tree, a portable copy), for reading
+// and writing. Else a save writes the user's own file in "sondrel-ping" of the
+// user's configuration folder: xdgConfigHome where it is an absolute path,
+// else home + "/.config"; with neither, a copy's folder after all, and no file
+// for an installed one. The load then reads the first of these that exists:
+// the user's file, the one beside a copy, "sondrel-ping/Settings.inf" in each
+// absolute folder of the colon-separated xdgConfigDirs (empty: /etc/xdg), and
+// for an installed program the same in its prefix's etc/xdg (/etc/xdg for
+// /usr). Installed: the prefix, the folder above the program's, holds its
+// desktop entry, share/applications/sondrel-ping.desktop.
 // Paths are bytes, as the system has them; the form sees them in the
 // locale's encoding. Make it after the capabilities are dropped: root's
 // override must not count.
@@ -29,5 +32,6 @@ public:
     std::u16string replace(const std::u16string& path, std::string_view content) override;
 
 private:
-    std::vector<std::string> readOrder_;  // the file a save writes first
+    std::string writePath_;  // empty: nowhere
+    std::vector<std::string> readOrder_;
 };

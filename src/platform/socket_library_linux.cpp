@@ -93,6 +93,23 @@ std::string unbracketed(const std::string& host) {
     return host.starts_with('[') && host.ends_with(']') ? host.substr(1, host.size() - 2) : host;
 }
 
+// An IPv4 address, also one mapped into IPv6, which is how the resolver gives
+// a text such as ::ffff:127.0.0.1.
+std::optional<std::array<char, 4>> ipv4Of(const addrinfo& ai) {
+    std::array<char, 4> bytes;
+    if (ai.ai_family == AF_INET) {
+        const auto* sin = reinterpret_cast<const sockaddr_in*>(ai.ai_addr);
+        std::copy_n(reinterpret_cast<const char*>(&sin->sin_addr.s_addr), 4, bytes.begin());
+        return bytes;
+    }
+    const auto* sin6 = reinterpret_cast<const sockaddr_in6*>(ai.ai_addr);
+    if (ai.ai_family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(&sin6->sin6_addr)) {
+        std::copy_n(reinterpret_cast<const char*>(&sin6->sin6_addr) + 12, 4, bytes.begin());
+        return bytes;
+    }
+    return std::nullopt;
+}
+
 int32_t lookupError(int eai) {
     switch (eai) {
         case EAI_NONAME:
@@ -143,19 +160,15 @@ const HostEnt* LinuxSocketLibrary::gethostbyname(const char* name) {
     }
     const std::string host(trimmed<char>(name, " "));
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;  // one entry per address
     hints.ai_flags = AI_CANONNAME | AI_NUMERICHOST;
     addrinfo* result = nullptr;
-    // An address in any of inet_aton's forms needs no resolver, and may be
-    // longer than a label; nor does an IPv6 one, which is no host name either
-    // (EAI_ADDRFAMILY from the IPv4 lookup, EAI_NONAME in brackets).
+    // An address in any of inet_aton's forms, or an IPv6 one (in brackets
+    // too), needs no resolver, and may be longer than a label.
     int eai = getaddrinfo(host.c_str(), nullptr, &hints, &result);
-    if (eai == EAI_NONAME || eai == EAI_ADDRFAMILY) {
-        hints.ai_family = AF_INET6;
-        if (getaddrinfo(unbracketed(host).c_str(), nullptr, &hints, &result) == 0) {
-            eai = 0;
-        }
+    if (eai == EAI_NONAME && unbracketed(host) != host) {
+        eai = getaddrinfo(unbracketed(host).c_str(), nullptr, &hints, &result);
     }
     if (eai == EAI_NONAME) {
         const std::optional<std::string> wire = nameOnTheWire(host);
@@ -163,33 +176,33 @@ const HostEnt* LinuxSocketLibrary::gethostbyname(const char* name) {
             lastError = WsaError::HostNotFound;
             return nullptr;
         }
-        hints.ai_family = AF_INET;
+        // Both families in one lookup: a name with only an IPv6 address, in
+        // the hosts file say, needs no name server, reachable or not.
         hints.ai_flags = AI_CANONNAME;
         eai = getaddrinfo(wire->c_str(), nullptr, &hints, &result);
-        if (eai == EAI_NONAME || eai == EAI_NODATA) {
-            hints.ai_family = AF_INET6;
-            if (getaddrinfo(wire->c_str(), nullptr, &hints, &result) == 0) {
-                eai = 0;
-            }
-        }
     }
     if (eai != 0) {
         lastError = lookupError(eai);
         return nullptr;
     }
-    const bool ipv6 = result->ai_family == AF_INET6;
-    const uint32_t scopeId =
-        ipv6 ? reinterpret_cast<const sockaddr_in6*>(result->ai_addr)->sin6_scope_id : 0;
+    // The addresses of one family: IPv4 where the name has one, else IPv6.
+    bool ipv6 = true;
+    for (const addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
+        ipv6 = ipv6 && !ipv4Of(*ai);
+    }
+    uint32_t scopeId = 0;
     answer.name = result->ai_canonname != nullptr ? result->ai_canonname : host;
     answer.addresses.clear();
     for (const addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
         std::array<char, 16> bytes{};
-        if (ipv6) {
+        if (const auto four = ipv4Of(*ai); !ipv6 && four) {
+            std::copy(four->begin(), four->end(), bytes.begin());
+        } else if (ipv6 && ai->ai_family == AF_INET6) {
             const auto* sin6 = reinterpret_cast<const sockaddr_in6*>(ai->ai_addr);
             std::copy_n(reinterpret_cast<const char*>(&sin6->sin6_addr), 16, bytes.begin());
+            scopeId = answer.addresses.empty() ? sin6->sin6_scope_id : scopeId;
         } else {
-            const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-            std::copy_n(reinterpret_cast<const char*>(&sin->sin_addr.s_addr), 4, bytes.begin());
+            continue;
         }
         answer.addresses.push_back(bytes);
     }

@@ -8,8 +8,8 @@
 // without the blanks around it; an address in inet_aton's forms, or an IPv6
 // one (with its zone, in brackets or not), needs no resolver, and a text that
 // cannot be a host name is not found without asking it. A name is looked up
-// for IPv4 first, and for IPv6 only where it has no IPv4 address; when
-// neither is found, the IPv4 lookup's error stands.
+// once for both families; the answer holds its IPv4 addresses, or where it
+// has none its IPv6 ones.
 class LinuxSocketLibrary final : public SocketLibrary {
 public:
     // What the library reports of itself; tests set other values.
