@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <ranges>
 #include <string>
 
 namespace {
@@ -152,11 +151,12 @@ LinuxSettingsStore::LinuxSettingsStore(const std::string& programFolder,
         readOrder_.push_back(beside);
     }
     const std::string_view dirs = xdgConfigDirs.empty() ? "/etc/xdg" : xdgConfigDirs;
-    for (const auto dir : std::views::split(dirs, ':')) {
-        const std::string_view folder(dir.begin(), dir.end());
-        if (absolute(folder)) {
+    for (std::size_t start = 0; start <= dirs.size();) {
+        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        if (const std::string_view folder = dirs.substr(start, end - start); absolute(folder)) {
             readOrder_.push_back(std::string(folder) + own);
         }
+        start = end + 1;
     }
     // Where the installation put the defaults: /etc for the prefix /usr.
     if (installed) {
