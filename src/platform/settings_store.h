@@ -18,8 +18,8 @@ public:
     // Copies the value of key in [section] of file, or defaultValue where the
     // file, the section or the key is missing, into buffer: at most size - 1
     // bytes and a NUL. Returns the bytes copied, the NUL not counted. Texts
-    // are bytes in the locale's encoding; the reading rules are those of
-    // findProfileValue.
+    // are bytes in the locale's encoding; the reading rules are the system's
+    // profile reader's, findProfileValue's where it has none.
     virtual uint32_t GetPrivateProfileStringA(const char* section, const char* key,
                                               const char* defaultValue, char* buffer, uint32_t size,
                                               const char* file) = 0;
