@@ -13,12 +13,12 @@
 //                                bare | label)
 
 #include "app/program.h"
-#include "gui/results_view.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -116,7 +116,7 @@ int runChild(int argc, char** argv, const QString& host, long count) {
     form.Host.setText(host.toStdU16String());
     form.lblPingTimes.setText(QString::number(count).toStdU16String());
     form.lblPacketSize.setText(u"32");
-    auto* box = dynamic_cast<ResultsView*>(program.window.control("txtStatus"));
+    auto* box = qobject_cast<QPlainTextEdit*>(program.window.control("txtStatus"));
     for (int i = 0; i < 10; ++i) {
         QCoreApplication::processEvents();
     }

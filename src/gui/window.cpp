@@ -4,17 +4,18 @@
 #include "form/layout.h"
 #include "gui/ico_icon.h"
 #include "gui/qt_text.h"
-#include "gui/results_view.h"
 #include "gui/window_contents.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -29,6 +30,7 @@ namespace {
 // The window system's colour of inactive window borders, the labels' background.
 constexpr QRgb kInactiveBorder = qRgb(0xD4, 0xD0, 0xC8);
 constexpr int kFontPixels = 12;  // 9 points at 96 dots per inch
+constexpr qint64 kFrameMs = 16;
 
 QRect pixels(const ControlLayout& c) {
     return {c.left / kTwipsPerPixel, c.top / kTwipsPerPixel, c.width / kTwipsPerPixel,
@@ -54,6 +56,86 @@ public:
 
 private:
     QLineEdit* edit_;
+};
+
+// The results box. The lines of one frame are appended together, and the
+// caret follows them there: one layout and one paint a frame, not a line.
+class ResultsBoxView final : public TextBoxView {
+public:
+    explicit ResultsBoxView(QPlainTextEdit* box) : box_(box) {
+        frame_.setSingleShot(true);
+        QObject::connect(&frame_, &QTimer::timeout, box, [this] { showFrame(); });
+        sinceFrame_.start();
+    }
+    void showText(const std::u16string& text) override {
+        pending_.clear();
+        followEnd_ = false;
+        box_->setPlainText(qtText(text));
+        showFrame();
+    }
+    void showAppended(std::u16string_view part) override {
+        pending_.append(qtText(part));
+        const qint64 elapsed = sinceFrame_.elapsed();
+        if (elapsed >= kFrameMs) {
+            showFrame();
+        } else if (!frame_.isActive()) {
+            frame_.start(static_cast<int>(kFrameMs - elapsed));
+        }
+    }
+    void showSelection(const std::u16string& text, std::ptrdiff_t start,
+                       std::ptrdiff_t length) override {
+        if (start >= std::ssize(text)) {
+            followEnd_ = true;  // with the lines of the frame
+            if (!frame_.isActive()) {
+                showFrame();
+            }
+            return;
+        }
+        showFrame();
+        QTextCursor cursor = box_->textCursor();
+        cursor.setPosition(shownPosition(text, start));
+        cursor.setPosition(shownPosition(text, start + length), QTextCursor::KeepAnchor);
+        box_->setTextCursor(cursor);
+    }
+    void takeFocus() override { box_->setFocus(Qt::OtherFocusReason); }
+
+    // Shows what waits for the next frame at once.
+    void showPending() {
+        if (frame_.isActive()) {
+            showFrame();
+        }
+    }
+
+private:
+    // The box counts a CR LF as one character, as it counts a CR alone.
+    static int shownPosition(const std::u16string& text, std::ptrdiff_t at) {
+        std::ptrdiff_t pairs = 0;
+        for (std::ptrdiff_t i = 0; i < at && i + 1 < std::ssize(text); ++i) {
+            pairs += text[i] == u'\r' && text[i + 1] == u'\n';
+        }
+        return static_cast<int>(at - pairs);
+    }
+
+    void showFrame() {
+        frame_.stop();
+        sinceFrame_.restart();
+        if (!pending_.isEmpty()) {
+            QTextCursor end(box_->document());
+            end.movePosition(QTextCursor::End);
+            end.insertText(pending_);
+            pending_.clear();
+        }
+        if (followEnd_) {
+            followEnd_ = false;
+            box_->moveCursor(QTextCursor::End);
+        }
+    }
+
+    QPlainTextEdit* box_;
+    QString pending_;  // appended since the last frame
+    bool followEnd_ = false;
+    QTimer frame_;
+    QElapsedTimer sinceFrame_;
 };
 
 class PushButtonView final : public ButtonView {
@@ -94,7 +176,7 @@ struct FormWindow::Views {
     std::array<QWidget*, std::size(kControls)> widgets{};
     std::vector<std::unique_ptr<TextBoxView>> boxes;
     std::vector<std::unique_ptr<ButtonView>> buttons;
-    ResultsView* results = nullptr;
+    std::unique_ptr<ResultsBoxView> results;
 };
 
 namespace {
@@ -110,8 +192,19 @@ QWidget* makeWidget(const ControlLayout& c, QWidget* parent) {
             return new CommandButtonWidget(parent);
         case ControlKind::TextBox:
             return new QLineEdit(parent);
-        case ControlKind::MultiLineTextBox:
-            return new ResultsView(parent);
+        case ControlKind::MultiLineTextBox: {
+            auto* box = new QPlainTextEdit(parent);
+            box->setReadOnly(true);
+            // Read-only, and yet its text selected by the keys as by the mouse.
+            box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+            box->setUndoRedoEnabled(false);
+            box->setLineWrapMode(QPlainTextEdit::NoWrap);
+            box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            // No label names it.
+            box->setAccessibleName(QCoreApplication::translate("FormWindow", "Results"));
+            return box;
+        }
         case ControlKind::Label: {
             auto* label = new QLabel(caption(c), parent);
             label->setAutoFillBackground(true);
@@ -181,8 +274,9 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
             box->bind(views_->boxes.back().get());
             line->installEventFilter(this);
         } else {
-            views_->results = static_cast<ResultsView*>(widget);
-            (form_.*f.box).bind(views_->results);
+            views_->results =
+                std::make_unique<ResultsBoxView>(static_cast<QPlainTextEdit*>(widget));
+            (form_.*f.box).bind(views_->results.get());
         }
     }
 
