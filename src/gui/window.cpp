@@ -141,7 +141,14 @@ private:
 class PushButtonView final : public ButtonView {
 public:
     explicit PushButtonView(QPushButton* button) : button_(button) {}
-    void showCaption(const std::u16string& text) override { button_->setText(qtText(text)); }
+    void showCaption(const std::u16string& text) override {
+        const QString caption = qtText(text);
+        button_->setText(caption);
+        // A screen reader would read a blank that only spaces the caption;
+        // an empty name is the caption's.
+        const QString name = caption.trimmed();
+        button_->setAccessibleName(name == caption ? QString() : name);
+    }
     void showEnabled(bool enabled) override { button_->setEnabled(enabled); }
 
 private:
