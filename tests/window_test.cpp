@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -175,6 +176,28 @@ TEST(WindowDeathTest, shouldLetAScreenReaderReadTheResultsWordByWord) {
             std::_Exit(all == w.shown() && words.value(1) == u"[1, 6) \"Reply\"" ? 0 : 1);
         },
         testing::ExitedWithCode(0), "Results \\[0, [0-9]\\) ");
+}
+
+// Labels stay readable when the palette turns dark (WCAG contrast 4.5:1).
+TEST(Window, shouldKeepTheLabelsReadableUnderADarkPalette) {
+    const auto luminance = [](const QColor& c) {
+        double sum = 0;
+        for (const auto& [value, weight] :
+             {std::pair(c.redF(), 0.2126), {c.greenF(), 0.7152}, {c.blueF(), 0.0722}}) {
+            sum += weight *
+                   (value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4));
+        }
+        return sum + 0.05;
+    };
+    Window w;
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(QPalette(QColor(0x35, 0x35, 0x35)));  // white text
+    QCoreApplication::processEvents();                             // where the window hears of it
+    const QWidget* label = w.control("lblIpHost");
+    const double contrast = luminance(label->palette().color(label->foregroundRole())) /
+                            luminance(label->palette().color(label->backgroundRole()));
+    QApplication::setPalette(light);
+    EXPECT_GE(contrast, 4.5);
 }
 
 // Each frame of an echo's wait paints what changed, say the caption of a

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <iterator>
 #include <utility>
 #include <vector>
@@ -31,6 +32,7 @@ namespace {
 constexpr QRgb kInactiveBorder = qRgb(0xD4, 0xD0, 0xC8);
 constexpr int kFontPixels = 12;  // 9 points at 96 dots per inch
 constexpr qint64 kFrameMs = 16;
+constexpr double kReadable = 4.5;  // the least contrast of text that reads well
 
 QRect pixels(const ControlLayout& c) {
     return {c.left / kTwipsPerPixel, c.top / kTwipsPerPixel, c.width / kTwipsPerPixel,
@@ -177,6 +179,36 @@ constexpr std::pair<std::string_view, std::string_view> kLabelled[] = {
     {"lblPacket", "lblPacketSize"},
 };
 
+// Relative luminance of a colour as seen on screen (sRGB), 0 to 1.
+double luminance(const QColor& colour) {
+    const auto linear = [](float value) {
+        return value <= 0.04045F ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double one = luminance(a);
+    const double other = luminance(b);
+    return (std::max(one, other) + 0.05) / (std::min(one, other) + 0.05);
+}
+
+// The classic inactive-border grey under the label's text where that reads
+// well on it (a light palette); else a colour of the palette that does.
+QColor labelBackground(const QPalette& palette) {
+    const QColor text = palette.color(QPalette::WindowText);
+    const QColor choices[] = {QColor(kInactiveBorder), palette.color(QPalette::Window),
+                              palette.color(QPalette::Button), palette.color(QPalette::Base)};
+    for (const QColor& choice : choices) {
+        if (contrast(text, choice) >= kReadable) {
+            return choice;
+        }
+    }
+    return *std::ranges::max_element(choices, {},
+                                     [&](const QColor& choice) { return contrast(text, choice); });
+}
+
 }  // namespace
 
 struct FormWindow::Views {
@@ -215,9 +247,6 @@ QWidget* makeWidget(const ControlLayout& c, QWidget* parent) {
         case ControlKind::Label: {
             auto* label = new QLabel(caption(c), parent);
             label->setAutoFillBackground(true);
-            QPalette palette = label->palette();
-            palette.setColor(QPalette::Window, QColor(kInactiveBorder));
-            label->setPalette(palette);
             return label;
         }
     }
@@ -286,6 +315,7 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
             (form_.*f.box).bind(views_->results.get());
         }
     }
+    showLabelBackgrounds();
 
     // Tab order by tab index, over the controls that take the focus.
     std::vector<std::size_t> order;
@@ -328,6 +358,18 @@ FormWindow::~FormWindow() {
 
 QWidget* FormWindow::control(std::string_view name) const {
     return views_->widgets[controlIndex(name)];
+}
+
+void FormWindow::showLabelBackgrounds() {
+    const QColor background = labelBackground(palette());
+    for (std::size_t i = 0; i < std::size(kControls); ++i) {
+        if (kControls[i].kind == ControlKind::Label) {
+            QWidget* label = views_->widgets[i];
+            QPalette colours = label->palette();
+            colours.setColor(QPalette::Window, background);
+            label->setPalette(colours);
+        }
+    }
 }
 
 void FormWindow::paintWhileWaiting() {
@@ -382,6 +424,13 @@ void FormWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void FormWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        showLabelBackgrounds();  // a dark one may have come, or gone
+    }
+    QWidget::changeEvent(event);
 }
 
 void FormWindow::resizeEvent(QResizeEvent* event) {
