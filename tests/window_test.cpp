@@ -44,7 +44,10 @@ TEST(Window, shouldShowEveryControlWhereItBelongsAndTheToolkitsTextsInTheUsersLa
     const ToolkitLanguage language(QLocale(QLocale::Hebrew, QLocale::Israel));
     Window w;
     EXPECT_EQ(w.window.windowTitle(), QStringLiteral("Sondrel For Tamor  Ver 1.1 beta"));
-    EXPECT_EQ(w.window.geometry(), QRect(471, 259, 416, 248));
+    // At 259 from the top as designed; from the left not at 471, which would
+    // put its right side off the 800 pixels of the offscreen screen.
+    ASSERT_EQ(w.window.screen()->availableGeometry(), QRect(0, 0, 800, 800));
+    EXPECT_EQ(w.window.geometry(), QRect(192, 259, 416, 248));
     EXPECT_EQ(w.window.layoutDirection(), Qt::LeftToRight);
     // Fixed in size, so nothing to maximize.
     EXPECT_EQ(w.window.windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),

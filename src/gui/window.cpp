@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -209,6 +210,20 @@ QColor labelBackground(const QPalette& palette) {
                                      [&](const QColor& choice) { return contrast(text, choice); });
 }
 
+// The designed place, unless part of the window would be off the screen (a
+// small one, or a large scale factor): then centred on that axis, its title
+// bar and frame on the screen with it where there is room.
+QRect onScreen(QRect window, const QRect& available) {
+    const auto axis = [](int start, int size, int from, int room) {
+        return start >= from && start + size <= from + room
+                   ? start
+                   : std::max(from, from + (room - size) / 2);
+    };
+    window.moveTo(axis(window.x(), window.width(), available.x(), available.width()),
+                  axis(window.y(), window.height(), available.y(), available.height()));
+    return window;
+}
+
 }  // namespace
 
 struct FormWindow::Views {
@@ -274,8 +289,9 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
     // The size is fixed. Set before the geometry: a change of the flags
     // afterwards would place the frame, not the client area, at its origin.
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
-    setGeometry(kClientLeft / kTwipsPerPixel, kClientTop / kTwipsPerPixel,
-                kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
+    setGeometry(onScreen({kClientLeft / kTwipsPerPixel, kClientTop / kTwipsPerPixel,
+                          kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel},
+                         screen()->availableGeometry()));
     setFixedSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
 
     auto& widgets = views_->widgets;
