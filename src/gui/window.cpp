@@ -4,22 +4,26 @@
 #include "form/layout.h"
 #include "gui/ico_icon.h"
 #include "gui/qt_text.h"
-#include "gui/results_view.h"
 #include "gui/window_contents.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <iterator>
 #include <utility>
 #include <vector>
@@ -29,6 +33,8 @@ namespace {
 // The window system's colour of inactive window borders, the labels' background.
 constexpr QRgb kInactiveBorder = qRgb(0xD4, 0xD0, 0xC8);
 constexpr int kFontPixels = 12;  // 9 points at 96 dots per inch
+constexpr qint64 kFrameMs = 16;
+constexpr double kReadable = 4.5;  // the least contrast of text that reads well
 
 QRect pixels(const ControlLayout& c) {
     return {c.left / kTwipsPerPixel, c.top / kTwipsPerPixel, c.width / kTwipsPerPixel,
@@ -56,14 +62,116 @@ private:
     QLineEdit* edit_;
 };
 
+// The results box. The lines of one frame are appended together, and the
+// caret follows them there: one layout and one paint a frame, not a line.
+class ResultsBoxView final : public TextBoxView {
+public:
+    explicit ResultsBoxView(QPlainTextEdit* box) : box_(box) {
+        frame_.setSingleShot(true);
+        QObject::connect(&frame_, &QTimer::timeout, box, [this] { showFrame(); });
+        sinceFrame_.start();
+    }
+    void showText(const std::u16string& text) override {
+        pending_.clear();
+        followEnd_ = false;
+        box_->setPlainText(qtText(text));
+        showFrame();
+    }
+    void showAppended(std::u16string_view part) override {
+        pending_.append(qtText(part));
+        const qint64 elapsed = sinceFrame_.elapsed();
+        if (elapsed >= kFrameMs) {
+            showFrame();
+        } else if (!frame_.isActive()) {
+            frame_.start(static_cast<int>(kFrameMs - elapsed));
+        }
+    }
+    void showSelection(const std::u16string& text, std::ptrdiff_t start,
+                       std::ptrdiff_t length) override {
+        if (start >= std::ssize(text)) {
+            followEnd_ = true;  // with the lines of the frame
+            if (!frame_.isActive()) {
+                showFrame();
+            }
+            return;
+        }
+        showFrame();
+        QTextCursor cursor = box_->textCursor();
+        cursor.setPosition(shownPosition(text, start));
+        cursor.setPosition(shownPosition(text, start + length), QTextCursor::KeepAnchor);
+        box_->setTextCursor(cursor);
+    }
+    void takeFocus() override { box_->setFocus(Qt::OtherFocusReason); }
+
+    // Shows what waits for the next frame at once.
+    void showPending() {
+        if (frame_.isActive()) {
+            showFrame();
+        }
+    }
+
+private:
+    // The box counts a CR LF as one character, as it counts a CR alone.
+    static int shownPosition(const std::u16string& text, std::ptrdiff_t at) {
+        std::ptrdiff_t pairs = 0;
+        for (std::ptrdiff_t i = 0; i < at && i + 1 < std::ssize(text); ++i) {
+            pairs += text[i] == u'\r' && text[i + 1] == u'\n';
+        }
+        return static_cast<int>(at - pairs);
+    }
+
+    void showFrame() {
+        frame_.stop();
+        sinceFrame_.restart();
+        if (!pending_.isEmpty()) {
+            QTextCursor end(box_->document());
+            end.movePosition(QTextCursor::End);
+            end.insertText(pending_);
+            pending_.clear();
+        }
+        if (followEnd_) {
+            followEnd_ = false;
+            box_->moveCursor(QTextCursor::End);
+        }
+    }
+
+    QPlainTextEdit* box_;
+    QString pending_;  // appended since the last frame
+    bool followEnd_ = false;
+    QTimer frame_;
+    QElapsedTimer sinceFrame_;
+};
+
 class PushButtonView final : public ButtonView {
 public:
     explicit PushButtonView(QPushButton* button) : button_(button) {}
-    void showCaption(const std::u16string& text) override { button_->setText(qtText(text)); }
+    void showCaption(const std::u16string& text) override {
+        const QString caption = qtText(text);
+        button_->setText(caption);
+        // A screen reader would read a blank that only spaces the caption;
+        // an empty name is the caption's.
+        const QString name = caption.trimmed();
+        button_->setAccessibleName(name == caption ? QString() : name);
+    }
     void showEnabled(bool enabled) override { button_->setEnabled(enabled); }
 
 private:
     QPushButton* button_;
+};
+
+// The toolkit's box copies a selection as a second document, blocks and
+// formats with it, for its rich text: 2.8 times the text for a long run.
+// The clipboard gets the plain text alone.
+class ResultsBox final : public QPlainTextEdit {
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+
+protected:
+    QMimeData* createMimeDataFromSelection() const override {
+        auto* copied = new QMimeData;
+        copied->setText(textCursor().selectedText().replace(QChar::ParagraphSeparator, u'\n'));
+        return copied;
+    }
 };
 
 // Enter on a focused button presses it, as the window system of the design does.
@@ -88,13 +196,57 @@ constexpr std::pair<std::string_view, std::string_view> kLabelled[] = {
     {"lblPacket", "lblPacketSize"},
 };
 
+// Relative luminance of a colour as seen on screen (sRGB), 0 to 1.
+double luminance(const QColor& colour) {
+    const auto linear = [](float value) {
+        return value <= 0.04045F ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double one = luminance(a);
+    const double other = luminance(b);
+    return (std::max(one, other) + 0.05) / (std::min(one, other) + 0.05);
+}
+
+// The classic inactive-border grey under the label's text where that reads
+// well on it (a light palette); else a colour of the palette that does.
+QColor labelBackground(const QPalette& palette) {
+    const QColor text = palette.color(QPalette::WindowText);
+    const QColor choices[] = {QColor(kInactiveBorder), palette.color(QPalette::Window),
+                              palette.color(QPalette::Button), palette.color(QPalette::Base)};
+    for (const QColor& choice : choices) {
+        if (contrast(text, choice) >= kReadable) {
+            return choice;
+        }
+    }
+    return *std::ranges::max_element(choices, {},
+                                     [&](const QColor& choice) { return contrast(text, choice); });
+}
+
+// The designed place, unless part of the window would be off the screen (a
+// small one, or a large scale factor): then centred on that axis, its title
+// bar and frame on the screen with it where there is room.
+QRect onScreen(QRect window, const QRect& available) {
+    const auto axis = [](int start, int size, int from, int room) {
+        return start >= from && start + size <= from + room
+                   ? start
+                   : std::max(from, from + (room - size) / 2);
+    };
+    window.moveTo(axis(window.x(), window.width(), available.x(), available.width()),
+                  axis(window.y(), window.height(), available.y(), available.height()));
+    return window;
+}
+
 }  // namespace
 
 struct FormWindow::Views {
     std::array<QWidget*, std::size(kControls)> widgets{};
     std::vector<std::unique_ptr<TextBoxView>> boxes;
     std::vector<std::unique_ptr<ButtonView>> buttons;
-    ResultsView* results = nullptr;
+    std::unique_ptr<ResultsBoxView> results;
 };
 
 namespace {
@@ -110,14 +262,22 @@ QWidget* makeWidget(const ControlLayout& c, QWidget* parent) {
             return new CommandButtonWidget(parent);
         case ControlKind::TextBox:
             return new QLineEdit(parent);
-        case ControlKind::MultiLineTextBox:
-            return new ResultsView(parent);
+        case ControlKind::MultiLineTextBox: {
+            auto* box = new ResultsBox(parent);
+            box->setReadOnly(true);
+            // Read-only, and yet its text selected by the keys as by the mouse.
+            box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+            box->setUndoRedoEnabled(false);
+            box->setLineWrapMode(QPlainTextEdit::NoWrap);
+            box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            // No label names it.
+            box->setAccessibleName(QCoreApplication::translate("FormWindow", "Results"));
+            return box;
+        }
         case ControlKind::Label: {
             auto* label = new QLabel(caption(c), parent);
             label->setAutoFillBackground(true);
-            QPalette palette = label->palette();
-            palette.setColor(QPalette::Window, QColor(kInactiveBorder));
-            label->setPalette(palette);
             return label;
         }
     }
@@ -145,8 +305,9 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
     // The size is fixed. Set before the geometry: a change of the flags
     // afterwards would place the frame, not the client area, at its origin.
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
-    setGeometry(kClientLeft / kTwipsPerPixel, kClientTop / kTwipsPerPixel,
-                kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
+    setGeometry(onScreen({kClientLeft / kTwipsPerPixel, kClientTop / kTwipsPerPixel,
+                          kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel},
+                         screen()->availableGeometry()));
     setFixedSize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
 
     auto& widgets = views_->widgets;
@@ -181,10 +342,12 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
             box->bind(views_->boxes.back().get());
             line->installEventFilter(this);
         } else {
-            views_->results = static_cast<ResultsView*>(widget);
-            (form_.*f.box).bind(views_->results);
+            views_->results =
+                std::make_unique<ResultsBoxView>(static_cast<QPlainTextEdit*>(widget));
+            (form_.*f.box).bind(views_->results.get());
         }
     }
+    showLabelBackgrounds();
 
     // Tab order by tab index, over the controls that take the focus.
     std::vector<std::size_t> order;
@@ -227,6 +390,18 @@ FormWindow::~FormWindow() {
 
 QWidget* FormWindow::control(std::string_view name) const {
     return views_->widgets[controlIndex(name)];
+}
+
+void FormWindow::showLabelBackgrounds() {
+    const QColor background = labelBackground(palette());
+    for (std::size_t i = 0; i < std::size(kControls); ++i) {
+        if (kControls[i].kind == ControlKind::Label) {
+            QWidget* label = views_->widgets[i];
+            QPalette colours = label->palette();
+            colours.setColor(QPalette::Window, background);
+            label->setPalette(colours);
+        }
+    }
 }
 
 void FormWindow::paintWhileWaiting() {
@@ -281,6 +456,13 @@ void FormWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void FormWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        showLabelBackgrounds();  // a dark one may have come, or gone
+    }
+    QWidget::changeEvent(event);
 }
 
 void FormWindow::resizeEvent(QResizeEvent* event) {

@@ -28,11 +28,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void showWindow() override { show(); }
     void closeWindow() override { close(); }
+    void showLabelBackgrounds();
 
     struct Views;
     FrmPing& form_;
