@@ -50,6 +50,7 @@ TEST(IcmpHelperProgram, shouldEndWithoutSendingOnAnyRequestButAValidOne) {
         {"a byte short", [](auto&) {}, false, -1},
         {"a byte more", [](auto&) {}, false, 1},
         {"size 32768", [](auto& r) { r.size = 32768; }, false},
+        {"time-out 999 ms", [](auto& r) { r.timeoutMs = 999; }, false},
         {"time-out 10001 ms", [](auto& r) { r.timeoutMs = 10001; }, false},
         {"the zero byte set", [](auto& r) { r.zero = 1; }, false},
         {"broadcast", [](auto& r) { r.destination = INADDR_BROADCAST; }, false},

@@ -28,12 +28,15 @@
 #include <initializer_list>
 #include <optional>
 #include <span>
+#include <thread>
 #include <variant>
 #include <vector>
 
 namespace {
 
 constexpr int kClient = 0;
+// iputils' ping sends an ordinary user's echoes no closer together than this.
+constexpr auto kUserInterval = std::chrono::milliseconds(2);
 
 bool isSocketPair(int fd) {
     int type = 0;
@@ -162,11 +165,14 @@ void drain(int fd) {
 
 // Exits on the end of the client, a malformed request or a failed answer. An
 // ICMPv6 echo without a raw ICMPv6 socket (a kernel without IPv6) has no answer.
-[[noreturn]] void serve(icmp::Socket& raw, icmp::Socket* raw6, uint16_t id) {
+// No echo goes sooner than `interval` after the one before.
+[[noreturn]] void serve(icmp::Socket& raw, icmp::Socket* raw6, uint16_t id,
+                        icmp::Clock::duration interval) {
     const std::vector<uint8_t> blanks(kMaxPayload, ' ');
     std::vector<uint8_t> message(sizeof(icmp::Response) + kMaxPayload);
     uint16_t sequence = 0;
     int32_t processor = -1;
+    icmp::Clock::time_point nextSend;
     for (;;) {
         icmp::Request request;
         std::array<uint8_t, sizeof request + 1> bytes;  // one more: a longer message shows
@@ -193,10 +199,12 @@ void drain(int fd) {
             std::holds_alternative<icmp::Address6>(key.destination) ? raw6 : &raw;
         std::optional<icmp::Clock::time_point> sent;
         if (socket != nullptr) {
+            std::this_thread::sleep_until(nextSend);
             sent = icmp::send(*socket, key, std::span(blanks).first(request.size), request.ttl);
         }
         std::optional<icmp::Answer> answer;
         if (sent) {
+            nextSend = *sent + interval;
             answer =
                 icmp::await(*socket, key, *sent + std::chrono::milliseconds(request.timeoutMs));
         }
@@ -239,6 +247,8 @@ int main() {
     if (hello.error == 0 && fd6 >= 0) {
         hello.error = filter6(fd6, id);
     }
+    // Root could open the raw socket itself.
+    const auto interval = ::getuid() == 0 ? icmp::Clock::duration::zero() : kUserInterval;
     if (::send(kClient, &hello, sizeof hello, MSG_NOSIGNAL) != sizeof hello || hello.error != 0) {
         ::_exit(1);
     }
@@ -249,5 +259,5 @@ int main() {
         drain(fd6);
         raw6.emplace(fd6, false, true);
     }
-    serve(raw, raw6 ? &*raw6 : nullptr, id);
+    serve(raw, raw6 ? &*raw6 : nullptr, id, interval);
 }
