@@ -156,8 +156,9 @@ TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
     const QString proc = QStringLiteral("/proc/%1").arg(helpers[0]);
     const QString caps =
         "CapInh:\t0{16}\nCapPrm:\t0{16}\nCapEff:\t0{16}\nCapBnd:\t%1\nCapAmb:\t0{16}\n";
-    EXPECT_TRUE(QString(readFile(proc + "/status"))
-                    .contains(QRegularExpression(caps.arg("0{16}") + "NoNewPrivs:\t1\n")));
+    EXPECT_TRUE(
+        QString(readFile(proc + "/status"))
+            .contains(QRegularExpression(caps.arg("0{16}") + "NoNewPrivs:\t1\nSeccomp:\t2\n")));
     EXPECT_TRUE(QString(readFile(QStringLiteral("/proc/%1/status").arg(window.processId())))
                     .contains(QRegularExpression(caps.arg("\\w+"))));
     EXPECT_EQ(fs::read_symlink((proc + "/exe").toStdString()), root + PING_HELPER);
