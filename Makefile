@@ -40,12 +40,14 @@ bench: setup
 		$(BENCH_BUILD)/bin/ping_bench $(REPETITIONS)
 
 # The Debian package, in $(PKG_BUILD)/.
-# With Debian's hardening flags, as its own packages are built.
+# With Debian's hardening flags, as its own packages are built, and with only
+# the flags dpkg-buildflags gives (build type None, as debhelper's), so that
+# DEB_BUILD_OPTIONS=noopt and the like work.
 package: setup
 	DEB_BUILD_MAINT_OPTIONS=hardening=+all; export DEB_BUILD_MAINT_OPTIONS; \
 	CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
 	LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
-	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=None -DBUILD_TESTING=OFF
 	cmake --build $(PKG_BUILD) -j $(JOBS)
 	cd $(PKG_BUILD) && cpack
 

@@ -484,7 +484,7 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
         for (const int signal : {SIGKILL, SIGSTOP}) {
             const pid_t old = childrenOf(getpid()).at(0);
             helper.setWhileWaiting([&] { kill(old, signal); });
-            const Echo lost = send(helper, viaHelper, "198.18.6.1", {}, 500);
+            const Echo lost = send(helper, viaHelper, "198.18.6.1", {}, 1000);
             EXPECT_EQ(lost.result, 0u);
             EXPECT_LT(lost.elapsedMs, signal == SIGKILL ? 400 : 2500);
             helper.setWhileWaiting(nullptr);

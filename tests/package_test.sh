@@ -1,10 +1,11 @@
 #!/bin/sh
-# Builds the Debian package from the build tree, then checks its control
-# data, its file list, that it unpacks into a throw-away root with everything
-# in place (the program answering --version and --help, a valid desktop entry
-# and AppStream data), that its postinst never fails the install, and that
-# lintian finds no error and no warning in it. Without lintian the rest still runs and the
-# test ends as skipped.
+# Builds the Debian package from the build tree, twice, then checks that both
+# are the same bytes, its control data, its file list, that it unpacks into a
+# throw-away root with everything in place (stripped programs answering
+# --version and --help, a valid desktop entry and AppStream data that a
+# software centre's catalogue takes), that its postinst never fails the
+# install, and that lintian finds no error and no warning in it. Without
+# lintian the rest still runs and the test ends as skipped.
 # Usage: package_test.sh path/to/cpack path/to/build-tree
 set -eu
 cpack=$1
@@ -16,12 +17,18 @@ fail() {
     exit 1
 }
 
-"$cpack" -G DEB -B "$work" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
-    fail "cpack: $(cat "$work/cpack.log")"
-deb=$(echo "$work"/sondrel-ping_*.deb)
+# A second build a second later: what differs between builds of one commit
+# is when they ran, which the package must not show.
+for run in 1 2; do
+    [ $run = 1 ] || sleep 1
+    "$cpack" -G DEB -B "$work/$run" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
+        fail "cpack: $(cat "$work/cpack.log")"
+done
+deb=$(echo "$work"/1/sondrel-ping_*.deb)
+cmp "$deb" "$work"/2/sondrel-ping_*.deb || fail "two builds of one tree differ"
 
 depends=$(dpkg-deb -f "$deb" Depends | tr -d ' ' | tr ',' '\n' | sed 's/(.*//')
-for p in libqt6widgets6 libqt6gui6 libcap2-bin fonts-wqy-microhei; do
+for p in libqt6widgets6 libqt6gui6 libseccomp2 libcap2-bin fonts-wqy-microhei; do
     echo "$depends" | grep -qx "$p" || fail "Depends lacks $p: $depends"
 done
 dpkg-deb -f "$deb" Recommends | grep -qx qt6-translations-l10n ||
@@ -36,10 +43,13 @@ expected="./etc/xdg/sondrel-ping/Settings.inf
 ./usr/share/applications/sondrel-ping.desktop
 ./usr/share/doc/sondrel-ping/changelog.gz
 ./usr/share/doc/sondrel-ping/copyright
+./usr/share/icons/hicolor/128x128/apps/sondrel-ping.png
 ./usr/share/icons/hicolor/16x16/apps/sondrel-ping.png
 ./usr/share/icons/hicolor/24x24/apps/sondrel-ping.png
+./usr/share/icons/hicolor/256x256/apps/sondrel-ping.png
 ./usr/share/icons/hicolor/32x32/apps/sondrel-ping.png
 ./usr/share/icons/hicolor/48x48/apps/sondrel-ping.png
+./usr/share/icons/hicolor/64x64/apps/sondrel-ping.png
 ./usr/share/man/man1/sondrel-ping.1.gz
 ./usr/share/metainfo/example.sondrel_ping.SondrelPing.metainfo.xml"
 [ "$files" = "$expected" ] || fail "the package holds: $files"
@@ -48,8 +58,11 @@ root=$work/root
 dpkg-deb -x "$deb" "$root"
 for program in usr/bin/sondrel-ping usr/libexec/sondrel-ping/sondrel-ping-icmp; do
     [ -x "$root/$program" ] || fail "$program is not executable"
+    if readelf -S "$root/$program" | grep -Eq ' \.(symtab|comment) '; then
+        fail "$program is not stripped"
+    fi
 done
-for size in 16 24 32 48; do
+for size in 16 24 32 48 64 128 256; do
     file "$root/usr/share/icons/hicolor/${size}x$size/apps/sondrel-ping.png" |
         grep -q "PNG image data, $size x $size," || fail "no $size px icon"
 done
@@ -71,6 +84,8 @@ appstreamcli validate-tree --no-net --strict --override=cid-maybe-not-rdns=pedan
     >"$work/appstream.log" 2>&1 || fail "appstreamcli: $(cat "$work/appstream.log")"
 grep -qx 'Exec=sondrel-ping' "$entry" && grep -qx 'Icon=sondrel-ping' "$entry" ||
     fail "the entry does not start the program with its icon"
+appstreamcli compose --no-net --result-root="$work/catalog" --origin=test "$root" \
+    >"$work/compose.log" 2>&1 || fail "appstreamcli compose: $(cat "$work/compose.log")"
 
 # A new user's first window is ready to ping; the administrator's edits survive upgrades.
 grep -qx 'hostname=127.0.0.1' "$root/etc/xdg/sondrel-ping/Settings.inf" ||

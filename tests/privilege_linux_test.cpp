@@ -50,6 +50,7 @@ TEST(IcmpHelperProgram, shouldEndWithoutSendingOnAnyRequestButAValidOne) {
         {"a byte short", [](auto&) {}, false, -1},
         {"a byte more", [](auto&) {}, false, 1},
         {"size 32768", [](auto& r) { r.size = 32768; }, false},
+        {"time-out 999 ms", [](auto& r) { r.timeoutMs = 999; }, false},
         {"time-out 10001 ms", [](auto& r) { r.timeoutMs = 10001; }, false},
         {"the zero byte set", [](auto& r) { r.zero = 1; }, false},
         {"broadcast", [](auto& r) { r.destination = INADDR_BROADCAST; }, false},
@@ -152,8 +153,9 @@ TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
     const QString proc = QStringLiteral("/proc/%1").arg(helpers[0]);
     const QString caps =
         "CapInh:\t0{16}\nCapPrm:\t0{16}\nCapEff:\t0{16}\nCapBnd:\t%1\nCapAmb:\t0{16}\n";
-    EXPECT_TRUE(QString(readFile(proc + "/status"))
-                    .contains(QRegularExpression(caps.arg("0{16}") + "NoNewPrivs:\t1\n")));
+    EXPECT_TRUE(
+        QString(readFile(proc + "/status"))
+            .contains(QRegularExpression(caps.arg("0{16}") + "NoNewPrivs:\t1\nSeccomp:\t2\n")));
     EXPECT_TRUE(QString(readFile(QStringLiteral("/proc/%1/status").arg(window.processId())))
                     .contains(QRegularExpression(caps.arg("\\w+"))));
     EXPECT_EQ(fs::read_symlink((proc + "/exe").toStdString()), root + PING_HELPER);

@@ -367,24 +367,35 @@ TEST(QtWindowSystem, shouldGiveThePointerBackHoweverOftenItWasSet) {
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
-// Without a display, and for --version and --help: one line, and the end.
+// Without a display, with one that is not there, for --version and --help,
+// and for an argument that is not the toolkit's: one line, and the end.
 TEST(Program, shouldAnswerInOneLineWhereItOpensNoWindow) {
     const struct {
-        const char* argument;
+        const char* arguments;
         int status;
         const char* said;
-    } cases[] = {{nullptr, 2, "no display"},
-                 {"--version", 0, "sondrel-ping " PING_VERSION},
-                 {"--help", 0, "Usage: sondrel-ping [--version | --help]"}};
+        const char* display = nullptr;  // NAME=VALUE
+    } cases[] = {
+        {nullptr, 2, "no display"},
+        {nullptr, 2, "(could not connect to display :79)", "DISPLAY=:79"},
+        {"--version", 0, "sondrel-ping " PING_VERSION},
+        {"--help", 0, "Usage: sondrel-ping [--version | -h | --help]"},
+        {"-h", 0, "Usage: sondrel-ping [--version | -h | --help]"},
+        {"-reverse --bogus", 2, "unknown argument '--bogus'", "QT_QPA_PLATFORM=offscreen"},
+    };
     for (const auto& c : cases) {
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
             env.remove(QString::fromLatin1(name));
         }
+        if (c.display != nullptr) {
+            const QStringList set = QString::fromLatin1(c.display).split(u'=');
+            env.insert(set[0], set[1]);
+        }
         program.setProcessEnvironment(env);
         program.start(QStringLiteral(PING_PROGRAM),
-                      c.argument ? QStringList{QString::fromLatin1(c.argument)} : QStringList{});
+                      c.arguments ? QString::fromLatin1(c.arguments).split(u' ') : QStringList{});
         ASSERT_TRUE(program.waitForFinished(30000));
         EXPECT_EQ(program.exitCode(), c.status);
         const QString said =

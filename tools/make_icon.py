@@ -2,7 +2,8 @@
 """Writes resources/sondrel-ping.ico: a blue disc with a white dot sending two
 waves, at 16, 24, 32 and 48 pixels, each with a 256-colour palette and with
 32 bits per pixel. Beside it, for the desktop's icon theme, the 32-bit images
-as resources/sondrel-ping-16.png and so on."""
+as resources/sondrel-ping-16.png and so on, and the same at 64, 128 and 256
+pixels, which software centres ask for."""
 
 import math
 import struct
@@ -10,6 +11,7 @@ import sys
 import zlib
 
 SIZES = (16, 24, 32, 48)
+THEME_SIZES = SIZES + (64, 128, 256)
 BLUE = (0x1E, 0x6F, 0xD9)
 WHITE = (0xFF, 0xFF, 0xFF)
 
@@ -108,7 +110,7 @@ def png(size):
 
 
 def main(path):
-    for size in SIZES:
+    for size in THEME_SIZES:
         with open(f"{path.removesuffix('.ico')}-{size}.png", "wb") as f:
             f.write(png(size))
     images = []

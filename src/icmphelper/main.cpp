@@ -15,6 +15,8 @@
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sched.h>
+#include <seccomp.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
@@ -28,12 +30,15 @@
 #include <initializer_list>
 #include <optional>
 #include <span>
+#include <thread>
 #include <variant>
 #include <vector>
 
 namespace {
 
 constexpr int kClient = 0;
+// iputils' ping sends an ordinary user's echoes no closer together than this.
+constexpr auto kUserInterval = std::chrono::milliseconds(2);
 
 bool isSocketPair(int fd) {
     int type = 0;
@@ -154,6 +159,53 @@ int filter6(int fd, uint16_t id) {
     return 0;
 }
 
+// From here on only the system calls that serving needs pass, and any other
+// ends the helper: code made to run in it could open, start or change
+// nothing, only send on the sockets it has. 0, or the errno.
+int confine() {
+    const scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_KILL_PROCESS);
+    if (filter == nullptr) {
+        return ENOMEM;
+    }
+    const auto is = [](unsigned argument, uint64_t value) {  // an int: its low half
+        return scmp_arg_cmp{argument, SCMP_CMP_MASKED_EQ, 0xffffffff, value};
+    };
+    const struct {
+        int call;
+        std::vector<scmp_arg_cmp> when;
+    } rules[] = {
+        {SCMP_SYS(recvfrom), {}},
+        {SCMP_SYS(recvmsg), {}},
+        {SCMP_SYS(sendto), {}},
+        {SCMP_SYS(ppoll), {}},
+        {SCMP_SYS(clock_gettime), {}},
+        {SCMP_SYS(clock_nanosleep), {}},
+        {SCMP_SYS(restart_syscall), {}},  // a sleep or wait resumed after SIGSTOP
+        {SCMP_SYS(exit_group), {}},
+        // The TTL or hop limit of the next echo, and no other option:
+        // IP_HDRINCL would let it write the sender's address.
+        {SCMP_SYS(setsockopt), {is(1, IPPROTO_IP), is(2, IP_TTL)}},
+        {SCMP_SYS(setsockopt), {is(1, IPPROTO_IPV6), is(2, IPV6_UNICAST_HOPS)}},
+        {SCMP_SYS(getsockopt), {is(1, SOL_SOCKET), is(2, SO_ERROR)}},
+        {SCMP_SYS(sched_setaffinity), {is(0, 0)}},  // its own
+        // Memory for the allocator (and a sanitizer's), never executable.
+        {SCMP_SYS(brk), {}},
+        {SCMP_SYS(munmap), {}},
+        {SCMP_SYS(mmap), {{2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0}}},
+        // Only asked, by AddressSanitizer before a call that does not return.
+        {SCMP_SYS(sigaltstack), {{0, SCMP_CMP_EQ, 0, 0}}},
+    };
+    int rc = 0;
+    for (const auto& [call, when] : rules) {
+        rc = rc != 0 ? rc
+                     : ::seccomp_rule_add_array(filter, SCMP_ACT_ALLOW, call,
+                                                static_cast<unsigned>(when.size()), when.data());
+    }
+    rc = rc != 0 ? rc : ::seccomp_load(filter);
+    ::seccomp_release(filter);
+    return -rc;
+}
+
 // What came before the filter; nothing more comes but answers to our echoes.
 void drain(int fd) {
     for (char byte = 0; ::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_TRUNC) >= 0;) {
@@ -162,11 +214,14 @@ void drain(int fd) {
 
 // Exits on the end of the client, a malformed request or a failed answer. An
 // ICMPv6 echo without a raw ICMPv6 socket (a kernel without IPv6) has no answer.
-[[noreturn]] void serve(icmp::Socket& raw, icmp::Socket* raw6, uint16_t id) {
+// No echo goes sooner than `interval` after the one before.
+[[noreturn]] void serve(icmp::Socket& raw, icmp::Socket* raw6, uint16_t id,
+                        icmp::Clock::duration interval) {
     const std::vector<uint8_t> blanks(kMaxPayload, ' ');
     std::vector<uint8_t> message(sizeof(icmp::Response) + kMaxPayload);
     uint16_t sequence = 0;
     int32_t processor = -1;
+    icmp::Clock::time_point nextSend;
     for (;;) {
         icmp::Request request;
         std::array<uint8_t, sizeof request + 1> bytes;  // one more: a longer message shows
@@ -193,10 +248,12 @@ void drain(int fd) {
             std::holds_alternative<icmp::Address6>(key.destination) ? raw6 : &raw;
         std::optional<icmp::Clock::time_point> sent;
         if (socket != nullptr) {
+            std::this_thread::sleep_until(nextSend);
             sent = icmp::send(*socket, key, std::span(blanks).first(request.size), request.ttl);
         }
         std::optional<icmp::Answer> answer;
         if (sent) {
+            nextSend = *sent + interval;
             answer =
                 icmp::await(*socket, key, *sent + std::chrono::milliseconds(request.timeoutMs));
         }
@@ -239,6 +296,11 @@ int main() {
     if (hello.error == 0 && fd6 >= 0) {
         hello.error = filter6(fd6, id);
     }
+    // Root could open the raw socket itself.
+    const auto interval = ::getuid() == 0 ? icmp::Clock::duration::zero() : kUserInterval;
+    if (hello.error == 0) {
+        hello.error = confine();
+    }
     if (::send(kClient, &hello, sizeof hello, MSG_NOSIGNAL) != sizeof hello || hello.error != 0) {
         ::_exit(1);
     }
@@ -249,5 +311,5 @@ int main() {
         drain(fd6);
         raw6.emplace(fd6, false, true);
     }
-    serve(raw, raw6 ? &*raw6 : nullptr, id);
+    serve(raw, raw6 ? &*raw6 : nullptr, id, interval);
 }

@@ -24,9 +24,6 @@ using icmp::Clock;
 using std::chrono::milliseconds;
 
 constexpr auto kFrame = milliseconds(16);
-// The helper answers at its own time-out, which starts a little after ours;
-// one that has not answered by this much later is stuck.
-constexpr auto kHelperGrace = milliseconds(1000);
 
 bool isShortage(int error) {
     return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
@@ -271,7 +268,9 @@ icmp::Outcome LinuxIcmpHelper::echo(Handle handle, const icmp::Address& destinat
         !helperServing()) {
         return {};
     }
-    icmp::Request request{0, requestSize, ttl, 0, static_cast<uint32_t>(timeout.count())};
+    // The helper waits no less than its floor; a shorter wait is ours alone.
+    icmp::Request request{0, requestSize, ttl, 0,
+                          std::max(static_cast<uint32_t>(timeout.count()), icmp::kMinTimeoutMs)};
     if (destination6 != nullptr) {
         request.destination6 = *destination6;
         request.scopeId = scopeId;
@@ -287,12 +286,10 @@ icmp::Outcome LinuxIcmpHelper::echo(Handle handle, const icmp::Address& destinat
     const auto deadline = sent + timeout;
     auto answer =
         inFrames(sent, deadline, whileWaiting_, [&](auto until) { return helper_->answer(until); });
-    if (!answer) {
-        answer = helper_->answer(deadline + kHelperGrace);
+    // At its time-out the helper answers, or is found stuck and ended; below
+    // its floor it waits on, and its answer is dropped at the next echo.
+    if (!answer && request.timeoutMs == timeout.count()) {
+        answer = helper_->answer(Clock::time_point::max());
     }
-    if (!answer) {
-        helper_->end();
-        return {};
-    }
-    return *answer;
+    return answer.value_or(icmp::Outcome{});
 }

@@ -22,6 +22,9 @@
 // addresses, to :: and to IPv4-mapped ones are not sent (0 at once), and no
 // echo waits longer than 10 s. ICMPv6 goes the way of the handle: on a
 // datagram socket of its own beside the ICMP one, or through the helper.
+// The helper waits 1 s at least for an answer: after an echo given up on
+// sooner, the next one through it goes once the helper has had that answer,
+// or that second is over, within its own time-out.
 class LinuxIcmpHelper final : public IcmpHelper {
 public:
     enum class SocketKind {

@@ -17,6 +17,9 @@ namespace {
 
 // Even a sanitizer build starts in a fraction of this.
 constexpr auto kStartTime = std::chrono::seconds(5);
+// What a helper gets beyond its time-out to answer: it starts its wait a
+// little after ours, on a machine that may be busy.
+constexpr auto kGrace = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -64,7 +67,12 @@ IcmpHelperProcess::~IcmpHelperProcess() {
 }
 
 bool IcmpHelperProcess::ask(const icmp::Request& request) {
+    if (due_) {
+        next_ = request;
+        return true;
+    }
     if (::send(fd_, &request, sizeof request, MSG_NOSIGNAL) == sizeof request) {
+        due_ = icmp::Clock::now() + std::chrono::milliseconds(request.timeoutMs) + kGrace;
         return true;
     }
     end();
@@ -72,6 +80,29 @@ bool IcmpHelperProcess::ask(const icmp::Request& request) {
 }
 
 std::optional<icmp::Outcome> IcmpHelperProcess::answer(icmp::Clock::time_point until) {
+    for (;;) {
+        auto outcome = receive(due_ ? std::min(until, *due_) : until);
+        if (!outcome) {
+            if (due_ && icmp::Clock::now() >= *due_) {
+                end();
+                return icmp::Outcome{};
+            }
+            return std::nullopt;
+        }
+        due_.reset();
+        if (!next_) {
+            return outcome;
+        }
+        // The answer given up on, dropped: the request that waited goes now.
+        const icmp::Request request = *next_;
+        next_.reset();
+        if (!ask(request)) {
+            return icmp::Outcome{};
+        }
+    }
+}
+
+std::optional<icmp::Outcome> IcmpHelperProcess::receive(icmp::Clock::time_point until) {
     if (fd_ < 0) {
         return icmp::Outcome{};
     }
@@ -108,6 +139,8 @@ std::optional<icmp::Outcome> IcmpHelperProcess::answer(icmp::Clock::time_point u
 }
 
 void IcmpHelperProcess::end() {
+    due_.reset();
+    next_.reset();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;

@@ -28,8 +28,8 @@ bool valid(const Request& request) {
                                ? sendable(request.destination) && request.scopeId == 0
                                : request.destination == 0 && sendable(request.destination6);
     return addressed && request.size <= kMaxPayload && request.zero == 0 &&
-           request.timeoutMs <= kMaxTimeoutMs && request.processor >= -1 &&
-           request.processor < CPU_SETSIZE;
+           request.timeoutMs >= kMinTimeoutMs && request.timeoutMs <= kMaxTimeoutMs &&
+           request.processor >= -1 && request.processor < CPU_SETSIZE;
 }
 
 Address destinationOf(const Request& request) {

@@ -26,7 +26,7 @@ struct Request {
     uint16_t size = 0;         // of the payload, that many blanks: 0..kMaxPayload
     uint8_t ttl = 0;           // or hop limit; 0: the system's default
     uint8_t zero = 0;
-    uint32_t timeoutMs = 0;   // 0..kMaxTimeoutMs
+    uint32_t timeoutMs = 0;   // kMinTimeoutMs..kMaxTimeoutMs
     Address6 destination6{};  // see sendable()
     uint32_t scopeId = 0;     // of destination6, any: the kernel's to check; 0 for IPv4
     // Where the window's thread runs, or -1: the helper runs there too, for a
@@ -47,6 +47,10 @@ struct Response {
 
 // A longer wait would only keep a window busy; the program waits 2700 ms.
 inline constexpr uint32_t kMaxTimeoutMs = 10000;
+// An echo that gets no answer holds the helper this long at least, so that
+// no one gets echoes from it faster than a silent host answers them. A caller
+// that gives up sooner keeps waiting for that answer before its next echo.
+inline constexpr uint32_t kMinTimeoutMs = 1000;
 
 // Neither 255.255.255.255 nor multicast (224.0.0.0/4, ff00::/8): every reply
 // to such an echo comes from another address than the one it went to, so none
