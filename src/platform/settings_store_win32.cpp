@@ -26,8 +26,10 @@ HANDLE createTemporary(const std::u16string& target, DWORD flags, std::u16string
     QueryPerformanceCounter(&now);
     auto mark = static_cast<unsigned long long>(now.QuadPart) ^ GetCurrentProcessId();
     for (int attempt = 0; attempt < 100; ++attempt, mark = mark * 6364136223846793005ULL + 1) {
-        const std::string suffix = "." + std::to_string(mark % 1000000007ULL);
-        name = target + std::u16string(suffix.begin(), suffix.end());
+        name = target + u'.';
+        for (const char digit : std::to_string(mark % 1000000007ULL)) {
+            name += static_cast<char16_t>(digit);
+        }
         const HANDLE file = CreateFileW(wideText(name), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL | flags, nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {

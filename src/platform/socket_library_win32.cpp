@@ -10,6 +10,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <mstcpip.h>
 // clang-format on
 
 #include <algorithm>
@@ -38,7 +39,7 @@ std::optional<std::string> asciiName(const std::string& name) {
     return std::string(ace, ace + length);
 }
 
-// The first answer of getaddrinfo for an IPv6 address or name.
+// getaddrinfo's answer for an IPv6 address or name.
 const HostEnt* ipv6Answer(const std::string& host, int flags) {
     addrinfo hints{};
     hints.ai_family = AF_INET6;
@@ -67,6 +68,7 @@ int32_t WindowsSocketLibrary::WSAStartup(uint16_t versionRequested, WsaData& dat
     WSADATA system{};
     const int result = ::WSAStartup(versionRequested, &system);
     if (result == 0) {
+        ++starts_;
         data.wVersion = system.wVersion;
         data.wHighVersion = system.wHighVersion;
         data.iMaxSockets = system.iMaxSockets;
@@ -75,7 +77,9 @@ int32_t WindowsSocketLibrary::WSAStartup(uint16_t versionRequested, WsaData& dat
 }
 
 int32_t WindowsSocketLibrary::WSACleanup() {
-    return ::WSACleanup();
+    const int result = ::WSACleanup();
+    starts_ -= result == 0 ? 1 : 0;
+    return result;
 }
 
 int32_t WindowsSocketLibrary::WSAGetLastError() {
@@ -83,19 +87,28 @@ int32_t WindowsSocketLibrary::WSAGetLastError() {
 }
 
 const HostEnt* WindowsSocketLibrary::gethostbyname(const char* name) {
+    // As the system's lookup does, which getaddrinfo under Wine does not.
+    if (starts_ == 0) {
+        WSASetLastError(WSANOTINITIALISED);
+        return nullptr;
+    }
     const std::string host(trimmed<char>(name, " "));
     if (const HostEnt* address6 = ipv6Answer(unbracketed(host), AI_NUMERICHOST)) {
         return address6;
     }
-    // An address in inet_addr's forms goes as it is, and may be longer than
-    // a label.
-    std::optional<std::string> wire = host;
-    if (inet_addr(host.c_str()) == INADDR_NONE) {
-        wire = asciiName(host);
-        if (!wire || !isHostName(*wire)) {
-            WSASetLastError(WSAHOST_NOT_FOUND);
-            return nullptr;
-        }
+    // An address in any of inet_addr's forms, with nothing after it, is its
+    // own answer, as the system's lookup gives it; it may be longer than a label.
+    IN_ADDR dotted{};
+    char* end = nullptr;
+    if (RtlIpv4StringToAddressA(host.c_str(), FALSE, &end, &dotted) == 0 && *end == '\0') {
+        std::array<char, 16> bytes{};
+        std::memcpy(bytes.data(), &dotted, 4);
+        return answer.set(host, false, {bytes}, 0);
+    }
+    const std::optional<std::string> wire = asciiName(host);
+    if (!wire || !isHostName(*wire)) {
+        WSASetLastError(WSAHOST_NOT_FOUND);
+        return nullptr;
     }
     if (const hostent* system = ::gethostbyname(wire->c_str())) {
         std::vector<std::array<char, 16>> addresses;
@@ -108,8 +121,7 @@ const HostEnt* WindowsSocketLibrary::gethostbyname(const char* name) {
         return answer.set(system->h_name != nullptr ? system->h_name : *wire,
                           system->h_addrtype == AF_INET6, std::move(addresses), 0);
     }
-    // Where a name has no IPv4 address, its IPv6 one; otherwise the IPv4
-    // lookup's error stands.
+    // Where a name has no IPv4 address, its IPv6 one.
     const int error = ::WSAGetLastError();
     if (error == WSAHOST_NOT_FOUND || error == WSANO_DATA) {
         if (const HostEnt* named6 = ipv6Answer(*wire, 0)) {

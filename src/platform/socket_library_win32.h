@@ -14,4 +14,7 @@ public:
     int32_t WSACleanup() override;
     const HostEnt* gethostbyname(const char* name) override;
     int32_t WSAGetLastError() override;
+
+private:
+    int starts_ = 0;  // not yet balanced by a stop
 };

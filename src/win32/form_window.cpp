@@ -21,8 +21,6 @@ constexpr wchar_t kFrameClass[] = L"SondrelPingFrame";
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int kFontPoints = 9;
 constexpr UINT_PTR kSubclassId = 1;
-// Clear of IDOK and IDCANCEL, which the dialog manager sends for Enter and Esc.
-constexpr WORD kFirstId = 100;
 // Every line of the longest run: 32,767 replies of at most 128 characters.
 constexpr WPARAM kResultsLimit = 32767 * 128;
 // The reasons a close is asked for.
@@ -42,7 +40,7 @@ int scaled(int twips, UINT dpi) {
 }
 
 WORD idOf(std::size_t layout) {
-    return static_cast<WORD>(kFirstId + layout);
+    return static_cast<WORD>(kFirstControlId + layout);
 }
 
 const wchar_t* wide(const char16_t* text) {
@@ -392,10 +390,10 @@ LRESULT FormWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void FormWindow::commanded(WORD id, WORD code) {
     // IDOK and IDCANCEL (Enter with no default button, Esc) do nothing.
-    if (id < kFirstId || id >= kFirstId + std::size(kControls)) {
+    if (id < kFirstControlId || id >= kFirstControlId + std::size(kControls)) {
         return;
     }
-    const std::size_t layout = id - kFirstId;
+    const std::size_t layout = id - kFirstControlId;
     for (const FormControl& f : kFormControls) {
         if (f.layout != layout) {
             continue;

@@ -9,6 +9,10 @@
 
 class FrmPing;
 
+// The control of row i of the layout table has the id kFirstControlId + i:
+// clear of IDOK and IDCANCEL, which the dialog manager sends for Enter and Esc.
+inline constexpr WORD kFirstControlId = 100;
+
 // The window and its controls, built from the layout table at the monitor's
 // DPI and bound to the form's controls; the controls' events go to the
 // form's handlers. Made hidden; the form's load shows it.
