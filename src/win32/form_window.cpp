@@ -267,7 +267,7 @@ HWND FormWindow::control(std::string_view name) const {
 }
 
 void FormWindow::showWindow() {
-    ShowWindow(window_, SW_SHOW);
+    ShowWindow(window_, SW_SHOWDEFAULT);  // as the shortcut or the starting program asks
     UpdateWindow(window_);
 }
 
@@ -330,14 +330,15 @@ LRESULT FormWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case DM_GETDEFID:
             return MAKELRESULT(idOf(controlIndex("cmdPing")), DC_HASDEFID);
-        case WM_CTLCOLORSTATIC:
-            for (const auto& [label, box] : kLabelled) {
-                if (reinterpret_cast<HWND>(lParam) == control(label)) {
-                    SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_INACTIVEBORDER));
-                    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_INACTIVEBORDER));
-                }
+        case WM_CTLCOLORSTATIC: {
+            const auto layout = static_cast<std::size_t>(
+                GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) - kFirstControlId);
+            if (layout < std::size(kControls) && kControls[layout].kind == ControlKind::Label) {
+                SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_INACTIVEBORDER));
+                return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_INACTIVEBORDER));
             }
             break;
+        }
         case WM_ACTIVATE:
             // The focus comes back to the control that had it.
             if (LOWORD(wParam) == WA_INACTIVE) {

@@ -213,6 +213,26 @@ TEST(Window, shouldPingAnIpv6HostOrSayWhyNot) {
         << utf8(text);
 }
 
+// Tab walks the boxes and buttons in tab-index order; a box that loses the
+// focus loses its blanks.
+TEST(Window, shouldWalkTheControlsInTabOrder) {
+    const Folder folder(kLocalhost);
+    const Program program(folder.program());
+    program.type("Host", L" 127.0.0.1 ");
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    const DWORD thread = GetWindowThreadProcessId(program.window(), nullptr);
+    for (const char* next : {"lblPingTimes", "lblPacketSize", "cmdPing", "cmdClose", "ComdSave",
+                             "txtStatus", "Host"}) {
+        GetGUIThreadInfo(thread, &gui);
+        PostMessageW(gui.hwndFocus, WM_KEYDOWN, VK_TAB, 0);
+        ASSERT_TRUE(eventually([&] {
+            return GetGUIThreadInfo(thread, &gui) && gui.hwndFocus == program.control(next);
+        })) << next;
+    }
+    EXPECT_EQ(program.text("Host"), u"127.0.0.1");
+}
+
 // The close guard while a run is under way; a stop request; the close button.
 TEST(Window, shouldStayOpenDuringARunAndCloseAfterItsStop) {
     const Folder folder("[settings]\r\nhostname=127.0.0.1\r\ntimes=100000\r\nbytes=32\r\n");
