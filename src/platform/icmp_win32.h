@@ -36,10 +36,10 @@ public:
     // something to paint; it is to dispatch paint messages only.
     void setWhileWaiting(std::function<void()> hook) { whileWaiting_ = std::move(hook); }
 
+private:
     // What the library writes into until it signals the event.
     struct Exchange;
 
-private:
     Handle keep(void* systemHandle);
     // Sends with send(event, buffer, size) and waits for the library's
     // answer; nothing where it failed or never came.

@@ -230,7 +230,7 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
     }
     SendMessageW(control("txtStatus"), EM_SETLIMITTEXT, kResultsLimit, 0);
 
-    // The client area at its designed place, at the DPI of the monitor there.
+    // The client area where the layout table puts it, at the DPI of the monitor there.
     const UINT dpi = GetDpiForWindow(window_);
     RECT frame{scaled(kClientLeft, dpi), scaled(kClientTop, dpi),
                scaled(kClientLeft + kClientWidth, dpi), scaled(kClientTop + kClientHeight, dpi)};
