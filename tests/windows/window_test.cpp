@@ -162,8 +162,8 @@ struct Folder {
 
 const std::string kLocalhost = "[settings]\r\nhostname=127.0.0.1\r\ntimes=4\r\nbytes=32\r\n";
 
-// Whether the system's own call gets a reply from 127.0.0.1: Wine needs root,
-// CAP_NET_RAW or a net.ipv4.ping_group_range that holds the user's group.
+// Whether the system's own call gets a reply from 127.0.0.1: Wine's needs
+// root or CAP_NET_RAW.
 bool systemEchoes() {
     const HANDLE icmp = IcmpCreateFile();
     char reply[sizeof(ICMP_ECHO_REPLY) + 64] = {};
@@ -177,7 +177,7 @@ bool systemEchoes() {
 TEST(Window, shouldPingLocalhostOnceForEnterInTheHostBox) {
     if (!systemEchoes()) {
         GTEST_SKIP() << "the system's IcmpSendEcho got no reply from 127.0.0.1 (under Wine: "
-                        "root, CAP_NET_RAW or net.ipv4.ping_group_range is needed)";
+                        "as root or with CAP_NET_RAW)";
     }
     const Folder folder(kLocalhost);
     const Program program(folder.program());
