@@ -5,11 +5,12 @@ TEST_BUILD ?= build-test
 PKG_BUILD  ?= build-pkg
 BENCH_BUILD ?= build-bench
 FUZZ_BUILD ?= build-fuzz
+WIN_BUILD  ?= build-windows
 FUZZ_SECONDS ?= 30
 FUZZ_TARGETS = leading_number locale_number profile_file icmp_packet
 JOBS       ?= $(shell nproc)
 
-.PHONY: all run test package bench fuzz setup build clean
+.PHONY: all run test package bench fuzz setup build clean windows package-windows
 
 all: build
 
@@ -24,10 +25,23 @@ run: build
 	@tools/grant_icmp.sh $(BUILD)/libexec/sondrel-ping/sondrel-ping-icmp
 	$(BUILD)/bin/sondrel-ping
 
-test: setup
+test: setup package-windows
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPING_SANITIZE=ON -DPING_WERROR=ON
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 	cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(WIN_BUILD) && xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" \
+		../tools/wine_session.sh ctest --output-on-failure -j $(JOBS)
+
+# The Windows program and the core's tests, cross-built: $(WIN_BUILD)/bin/.
+windows:
+	@tools/setup.sh windows
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+		-DCMAKE_BUILD_TYPE=Release -DPING_WERROR=ON
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# The portable zip and the installer, in $(WIN_BUILD)/.
+package-windows: windows
+	cmake --build $(WIN_BUILD) --target windows_packages
 
 # Not part of `make test`: figures, not pass or fail. As root: the benchmark
 # runs in a network namespace of its own. A real X server (Xvfb where there
@@ -69,4 +83,4 @@ fuzz:
 	done
 
 clean:
-	rm -rf $(BUILD) $(TEST_BUILD) $(PKG_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(TEST_BUILD) $(PKG_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)

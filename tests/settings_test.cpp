@@ -1,4 +1,5 @@
 #include "fakes.h"
+#include "platform/locale_codec.h"
 
 #include <clocale>
 
@@ -44,10 +45,15 @@ TEST(ComdSave, shouldWriteFourLinesThatReadBackTheSameOrSayWhyNot) {
         {{u"a=b", u" ;4 ", u"\"32\""}, "C.UTF-8", u"", nullptr},
         {{u"例子.测试", u"[settings]", u""}, "C.UTF-8", u"", nullptr},
         {{u"h", u"", u""}, "C.UTF-8", u"Disk full", u"Disk full"},
-        {{u"例子", u"", u""}, "C", u"", u"有的字符无法用本机的字符编码保存"},
+        {{u"例子", u"", u""}, "C", u"", u"有的字符无法用本机的字符编码保存"},  // last: may skip
     };
     for (const auto& [texts, locale, failure, said] : cases) {
         std::setlocale(LC_ALL, locale);
+        if (said != nullptr && *failure == u'\0' && encodeLocale(texts[0])) {
+            std::setlocale(LC_ALL, "C.UTF-8");
+            GTEST_SKIP() << "the encoding holds " << utf8(texts[0]) << " whatever setlocale says "
+                         << "(Windows' ANSI code page): a text it cannot hold is not tried";
+        }
         FakeForm f;
         f.settings.failure = failure;
         f.settings.files[f.settings.path] = "earlier";

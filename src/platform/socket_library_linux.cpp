@@ -1,6 +1,7 @@
 #include "platform/socket_library_linux.h"
 
 #include "platform/blanks.h"
+#include "platform/host_name.h"
 
 #include <idn2.h>
 #include <netdb.h>
@@ -20,16 +21,7 @@ namespace {
 constexpr int32_t kSocketError = -1;
 
 thread_local int32_t lastError = 0;
-
-// The answer of the calling thread's last lookup, which the next overwrites.
-struct Answer {
-    std::string name;
-    std::vector<std::array<char, 16>> addresses;  // IPv4: the first 4 bytes
-    std::vector<const char*> addressList;
-    const char* noAliases[1] = {nullptr};
-    HostEnt entry;
-};
-thread_local Answer answer;
+thread_local HostAnswer answer;
 
 int majorOf(uint16_t word) {
     return word & 0xFF;
@@ -46,16 +38,10 @@ uint16_t openFileLimit() {
     return static_cast<uint16_t>(std::min<rlim_t>(limit.rlim_cur, 32767));
 }
 
-bool isHostNameByte(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_';
-}
-
 // The name as it goes to the resolver and on to a name server: an
 // internationalised name in its ASCII form, which is what the limits count.
 // Nothing when the text cannot be a host name, so that none of it leaves the
-// program: labels of letters, digits, '-' and '_', each of 1 to 63 bytes,
-// 253 bytes in all, a final dot aside.
+// program.
 std::optional<std::string> nameOnTheWire(std::string_view text) {
     const bool ascii = std::all_of(text.begin(), text.end(),
                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -67,30 +53,7 @@ std::optional<std::string> nameOnTheWire(std::string_view text) {
         wire = converted == IDN2_OK ? ace : "";
         idn2_free(ace);
     }
-    std::string_view name = wire;
-    if (name.ends_with('.')) {
-        name.remove_suffix(1);
-    }
-    if (name.size() > 253) {
-        return std::nullopt;
-    }
-    size_t label = 0;  // bytes of the label so far
-    for (const char c : name) {
-        if (c == '.') {
-            if (label == 0) {
-                return std::nullopt;
-            }
-            label = 0;
-        } else if (!isHostNameByte(c) || ++label > 63) {
-            return std::nullopt;
-        }
-    }
-    return label == 0 ? std::nullopt : std::optional(wire);
-}
-
-// [2001:db8::1] as in a URL: brackets hold an IPv6 address.
-std::string unbracketed(const std::string& host) {
-    return host.starts_with('[') && host.ends_with(']') ? host.substr(1, host.size() - 2) : host;
+    return isHostName(wire) ? std::optional(wire) : std::nullopt;
 }
 
 // An IPv4 address, also one mapped into IPv6, which is how the resolver gives
@@ -191,8 +154,8 @@ const HostEnt* LinuxSocketLibrary::gethostbyname(const char* name) {
         ipv6 = ipv6 && !ipv4Of(*ai);
     }
     uint32_t scopeId = 0;
-    answer.name = result->ai_canonname != nullptr ? result->ai_canonname : host;
-    answer.addresses.clear();
+    const std::string canonical = result->ai_canonname != nullptr ? result->ai_canonname : host;
+    std::vector<std::array<char, 16>> addresses;
     for (const addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
         std::array<char, 16> bytes{};
         if (const auto four = ipv4Of(*ai); !ipv6 && four) {
@@ -200,25 +163,14 @@ const HostEnt* LinuxSocketLibrary::gethostbyname(const char* name) {
         } else if (ipv6 && ai->ai_family == AF_INET6) {
             const auto* sin6 = reinterpret_cast<const sockaddr_in6*>(ai->ai_addr);
             std::copy_n(reinterpret_cast<const char*>(&sin6->sin6_addr), 16, bytes.begin());
-            scopeId = answer.addresses.empty() ? sin6->sin6_scope_id : scopeId;
+            scopeId = addresses.empty() ? sin6->sin6_scope_id : scopeId;
         } else {
             continue;
         }
-        answer.addresses.push_back(bytes);
+        addresses.push_back(bytes);
     }
     freeaddrinfo(result);
-    answer.addressList.clear();
-    for (const auto& bytes : answer.addresses) {
-        answer.addressList.push_back(bytes.data());
-    }
-    answer.addressList.push_back(nullptr);
-    answer.entry = HostEnt{answer.name.c_str(),
-                           answer.noAliases,
-                           ipv6 ? AddressFamily::Inet6 : AddressFamily::Inet,
-                           static_cast<int16_t>(ipv6 ? 16 : 4),
-                           answer.addressList.data(),
-                           scopeId};
-    return &answer.entry;
+    return answer.set(canonical, ipv6, std::move(addresses), scopeId);
 }
 
 int32_t LinuxSocketLibrary::WSAGetLastError() {
