@@ -5,18 +5,20 @@
 
 #include "form/frm_ping.h"
 #include "platform/icmp_helper.h"
-#include "platform/profile_file.h"
 #include "platform/socket_library.h"
 #include "platform/window_system.h"
+#include "system.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
+#include <random>
 #include <regex>
 #include <span>
 #include <string>
@@ -180,32 +182,19 @@ private:
     HostEnt entry;
 };
 
-// Settings files in memory, read by the real rules; a save fails with
-// `failure` when it is set.
-class FakeSettings final : public SettingsStore {
-public:
-    std::u16string readPath() const override { return path; }
-    std::u16string writePath() const override { return path; }
-    uint32_t GetPrivateProfileStringA(const char* section, const char* key,
-                                      const char* defaultValue, char* buffer, uint32_t size,
-                                      const char* file) override {
-        const std::string& content = files[std::u16string(file, file + std::strlen(file))];
-        const std::string_view chosen =
-            findProfileValue(content, section, key).value_or(defaultValue);
-        const size_t count = std::min<size_t>(chosen.size(), size - 1);
-        *std::copy_n(chosen.begin(), count, buffer) = '\0';
-        return uint32_t(count);
+// A new folder of the test's own, removed with everything in it.
+struct TempFolder {
+    TempFolder() {
+        static int made = 0;
+        path = std::filesystem::temp_directory_path() /
+               ("sondrel-ping-test-" + std::to_string(std::random_device()()) + '-' +
+                std::to_string(++made));
+        std::filesystem::create_directories(path);
     }
-    std::u16string replace(const std::u16string& file, std::string_view content) override {
-        if (failure.empty()) {
-            files[file] = content;
-        }
-        return failure;
-    }
+    TempFolder(const TempFolder&) = delete;
+    ~TempFolder() { std::filesystem::remove_all(path); }
 
-    std::u16string path = u"/config/Settings.inf";
-    std::map<std::u16string, std::string> files;
-    std::u16string failure;
+    std::filesystem::path path;
 };
 
 // What a control was asked to show, in order: its texts, "focus", and
@@ -222,13 +211,18 @@ struct RecordedBox final : TextBoxView {
     std::vector<std::u16string> seen;
 };
 
-// A form on the fakes.
+// A form on the fakes and the system's settings store, as a program in a
+// folder of its own (or in programFolder).
 struct FakeForm {
+    explicit FakeForm(const std::filesystem::path& programFolder = {})
+        : settings(settingsStoreIn(programFolder.empty() ? folder.path : programFolder)) {}
+
     ScriptedWindowSystem ui;
     ScriptedIcmp icmp;
     FakeSocketLibrary winsock;
-    FakeSettings settings;
-    FrmPing form{{ui, icmp, winsock, settings}};
+    TempFolder folder;
+    std::unique_ptr<SettingsStore> settings;
+    FrmPing form{{ui, icmp, winsock, *settings}};
 
     const std::u16string& text() const { return form.txtStatus.text(); }
 };

@@ -1,12 +1,10 @@
-// The Windows platform layer over the system's own calls (under Wine, Wine's):
-// the socket library's counted starts and its lookups by the same rules as on
-// Linux, the settings file's places and its whole-file saves, the ANSI code
-// page's conversions.
+// What the Windows platform layer does its own way (under Wine, Wine's): the
+// settings file's places and its whole-file saves, the ANSI code page's
+// conversions.
 
 #include "fakes.h"
 #include "platform/locale_codec.h"
 #include "platform/settings_store_win32.h"
-#include "platform/socket_library_win32.h"
 #include "platform/system_text_win32.h"
 
 #include <windows.h>
@@ -18,54 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-
-// Starts are counted; a lookup needs one; 1.1 is what the form asks and gets.
-TEST(WindowsSocketLibrary, shouldCountItsStartsAndPassTheFormsCheck) {
-    WindowsSocketLibrary library;
-    EXPECT_EQ(library.gethostbyname("127.0.0.1"), nullptr);
-    EXPECT_EQ(library.WSAGetLastError(), WsaError::NotInitialised);
-    WsaData data;
-    EXPECT_EQ(library.WSAStartup(0x0000, data), WsaError::VersionNotSupported);
-    ScriptedWindowSystem ui;
-    ScriptedIcmp icmp;
-    FakeSettings settings;
-    FrmPing form({ui, icmp, library, settings});
-    form.vbWSAStartup();
-    EXPECT_EQ(form.txtStatus.text(), u"");
-    EXPECT_NE(library.gethostbyname("127.0.0.1"), nullptr);
-    EXPECT_EQ(library.WSACleanup(), 0);
-    EXPECT_NE(library.WSACleanup(), 0);
-}
-
-// The host texts of the Linux rules: blanks around, addresses in brackets or
-// inet_addr's forms, a text that cannot be a name.
-TEST(WindowsSocketLibrary, shouldResolveByTheRulesOfTheOtherSystems) {
-    WindowsSocketLibrary library;
-    WsaData data;
-    ASSERT_EQ(library.WSAStartup(0x0202, data), 0);
-    // The address, empty: not found.
-    const std::tuple<const char*, AddressFamily, std::string> rows[] = {
-        {" 127.0.0.1 ", AddressFamily::Inet, "\x7F\0\0\x01"s},
-        {"0x7f.1", AddressFamily::Inet, "\x7F\0\0\x01"s},
-        {"localhost", AddressFamily::Inet, "\x7F\0\0\x01"s},
-        {"[::1]", AddressFamily::Inet6, std::string(15, '\0') + '\x01'},
-        {"127.0.0.1 x", AddressFamily::Inet, ""},
-        {"a..b", AddressFamily::Inet, ""},
-    };
-    for (const auto& [host, family, address] : rows) {
-        const HostEnt* entry = library.gethostbyname(host);
-        if (address.empty()) {
-            EXPECT_EQ(entry, nullptr) << host;
-            EXPECT_EQ(library.WSAGetLastError(), WsaError::HostNotFound) << host;
-        } else if (entry != nullptr) {
-            EXPECT_EQ(entry->h_addrtype, family) << host;
-            EXPECT_EQ(std::string(entry->h_addr_list[0], size_t(entry->h_length)), address) << host;
-        } else {
-            ADD_FAILURE() << host << " not found";
-        }
-    }
-    library.WSACleanup();
-}
 
 std::string content(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
