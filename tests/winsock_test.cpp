@@ -2,8 +2,16 @@
 
 namespace {
 
-// Texts shown, "|" between them; none: the library passes.
-TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
+struct CountedWindow final : WindowView {
+    void showWindow() override { ++shows; }
+    void closeWindow() override {}
+    int shows = 0;
+};
+
+// The load's check of the socket library: the texts shown, "|" between them;
+// none: the library passes and the window is shown. A refusal ends the
+// program before the window is shown.
+TEST(FormLoad, shouldShowTheWindowForAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
     const struct {
         uint16_t version;
         uint16_t maxSockets;
@@ -28,13 +36,15 @@ TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
         SCOPED_TRACE(testing::Message() << std::hex << c.version << " " << c.maxSockets);
         FakeForm f;
         RecordedBox status;
+        CountedWindow window;
+        f.form.bind(&window);
         f.form.txtStatus.bind(&status);
         status.seen.clear();
         f.winsock.reported = {c.version, c.version, c.maxSockets};
         f.winsock.startResult = c.startResult;
         int exitStatus = -1;
         try {
-            f.form.vbWSAStartup();
+            f.form.Form_Load();
         } catch (const ProgramEnded& ended) {
             exitStatus = ended.status;
         }
@@ -44,41 +54,11 @@ TEST(vbWSAStartup, shouldPassAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
         }
         const bool refused = *c.shown != u'\0';
         EXPECT_EQ(shown, c.shown);
-        EXPECT_EQ(exitStatus, refused ? 3 : -1);
+        EXPECT_EQ(exitStatus, refused ? FrmPing::kExitSocketLibraryRefused : -1);
+        EXPECT_EQ(window.shows, refused ? 0 : 1);
         EXPECT_EQ(f.form.NetErrorFlag, refused ? 1 : 0);
-        EXPECT_EQ(f.winsock.starts, c.startResult == 0 ? 1 : 0);
-    }
-}
-
-struct CountedWindow final : WindowView {
-    void showWindow() override { ++shows; }
-    void closeWindow() override {}
-    int shows = 0;
-};
-
-// The program ends before the window is shown when the library is refused.
-TEST(FormLoad, shouldEndTheProgramBeforeTheWindowIsShownWhenTheLibraryIsRefused) {
-    FakeForm f;
-    CountedWindow window;
-    f.form.bind(&window);
-    f.winsock.startResult = 10091;
-    int exitStatus = -1;
-    try {
-        f.form.Form_Load();
-    } catch (const ProgramEnded& ended) {
-        exitStatus = ended.status;
-    }
-    EXPECT_EQ(exitStatus, FrmPing::kExitSocketLibraryRefused);
-    EXPECT_EQ(window.shows, 0);
-}
-
-// The high byte of a negative word is that of the quotient by 256, which
-// rounds toward zero: one more where the low byte is not 0.
-TEST(HiByte, shouldTakeTheSignedQuotientBy256) {
-    FakeForm f;
-    for (const auto& [word, high] :
-         {std::pair<uint16_t, int32_t>{0x8101, 130}, {0xFFFF, 0}, {0xFF00, 255}, {0x7FFF, 127}}) {
-        EXPECT_EQ(f.form.HiByte(int16_t(word)), high) << std::hex << word;
+        // The start the load keeps, and the check's unless it ended the program.
+        EXPECT_EQ(f.winsock.starts, c.startResult != 0 ? 0 : refused ? 2 : 1);
     }
 }
 
