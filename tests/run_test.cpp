@@ -126,6 +126,7 @@ TEST(Run, shouldWriteWhatEachEchoGotThenTheRoundedAverage) {
         EXPECT_EQ(r.form.txtStatus.selStart(), std::ssize(r.text()));
         EXPECT_EQ(r.form.cmdPing.caption(), u"Ping");
         EXPECT_TRUE(r.form.cmdClose.enabled());
+        EXPECT_EQ(r.form.StopFlag, 0);  // a stop request taken is none pending
         EXPECT_EQ(r.winsock.starts, 0);
         EXPECT_EQ(r.icmp.opened, int(r.icmp.closed.size()));
     }

@@ -165,6 +165,11 @@ TEST(LinuxSettingsStore, shouldReplaceTheWholeFileWithItsOwnModeOrNotAtAll) {
             EXPECT_EQ(modeOf(folder.constData()), S_IFDIR | (before == 0 ? 0700u : 0755u));
             QDir(QFile::decodeName(folder)).removeRecursively();
         }
+        // A folder in the file's place stays one.
+        mkdir(folder.constData(), 0755);
+        mkdir(path.constData(), 0755);
+        EXPECT_EQ(LinuxSettingsStore({}, {}, {}, {}).replace(file.toStdU16String(), "x"),
+                  u"Is a directory");
     });
     EXPECT_EQ(modeOf("/dev/null"), devNull);
 }
