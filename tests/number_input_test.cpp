@@ -15,13 +15,12 @@ TEST(HostileInput, shouldSendWhatEveryCountAndSizeTextReadsAs) {
         int echoes;  // as the count; 6: stopped, else with the average
         int size;    // as the size: bytes sent, -1 reported and none sent
     } rows[] = {
-        {u"", 1, 0},          {u"0", 0, 0},       {u"-1", 0, 12},         {u"2.5", 2, 2},
-        {u"3.5", 3, 4},       {u"4abc", 1, 4},    {u" 4 ", 4, 4},         {u"1 0 0", 1, 100},
-        {u"&H20", 1, 32},     {u"1e9", 6, -1},    {u"NaN", 1, 0},         {u"&HFFFF", 1, -1},
-        {u"32767", 6, 32767}, {u"32768", 6, -1},  {u"2147483648", 6, 12}, {u"1e400", 1, 12},
-        {u"1,000", 1, 1},     {u"+3", 3, 3},      {u"0.5", 0, 0},
-        {u"-0.5", 0, 0},      {u"-32768", 0, 12}, {u"2147483647", 6, -1},
-        {u"32767.5", 6, -1},
+        {u"", 1, 0},          {u"0", 0, 0},           {u"-1", 0, 12},         {u"2.5", 2, 2},
+        {u"3.5", 3, 4},       {u"4abc", 1, 4},        {u" 4 ", 4, 4},         {u"1 0 0", 1, 100},
+        {u"&H20", 1, 32},     {u"1e9", 6, -1},        {u"NaN", 1, 0},         {u"&HFFFF", 1, -1},
+        {u"32767", 6, 32767}, {u"32768", 6, -1},      {u"2147483648", 6, 12}, {u"1e400", 1, 12},
+        {u"1,000", 1, 1},     {u"+3", 3, 3},          {u"0.5", 0, 0},         {u"-0.5", 0, 0},
+        {u"-32768", 0, 12},   {u"2147483647", 6, -1}, {u"32767.5", 6, -1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(utf8(row.text));
@@ -57,13 +56,14 @@ TEST(LeadingNumber, shouldReadTheNumberAtTheStartOfTheText) {
         {u"32", 32},    {u"32abc", 32},     {u"2.5", 2.5}, {u"3 2", 32}, {u"\t1\n2", 12},
         {u" -1", -1},   {u"- 1", -1},       {u"+7", 7},    {u".5", 0.5}, {u"1.2.3", 1.2},
         {u"1e3", 1000}, {u"1E+2x", 100},    {u"2d1", 20},  {u"1e", 1},   {u"&H10", 16},
-        {u"&ha", 10},    {u"&HFFFF", 65535}, {u"&O17", 15}, {u"&o8", 0},  {u"&Hxyz", 0},
+        {u"&ha", 10},   {u"&HFFFF", 65535}, {u"&O17", 15}, {u"&o8", 0},  {u"&Hxyz", 0},
         {u"&", 0},      {u"abc", 0},        {u"", 0},      {u"\r32", 0}, {u"３２", 0},
         {u"1,5", 1},    {u"1e-400", 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(leadingNumber(c.text), c.value) << utf8(c.text);
     }
+    EXPECT_THROW(leadingNumber(u"1e400"), ProcedureFailure);
 }
 
 // The count's reading by a locale that groups digits, such as en_US's; the C
@@ -74,9 +74,9 @@ TEST(LocaleNumber, shouldTakeDigitGroupsOnlyWhereTheyAreWhole) {
         const char16_t* text;
         double value;  // -1: not a number
     } cases[] = {
-        {u"1,000", 1000}, {u"12,345,678.5", 12345678.5},
-        {u"1,00", -1},    {u"1234,567", -1},
-        {u",100", -1},    {u"1,000,", -1},
+        {u"1,000", 1000},   {u"12,345,678.5", 12345678.5},
+        {u"1,00", -1},      {u"1234,567", -1},
+        {u",100", -1},      {u"1,000,", -1},
         {u"1.5e-2", 0.015}, {u"1e", -1},
     };
     for (const auto& c : cases) {

@@ -220,7 +220,7 @@ TEST(TextBox, shouldAppendUpToANulAndKeepItsSelectionWithinItsText) {
 }
 
 // A replier's IPv6 address as the system writes it: the first longest run of
-// zero groups as "::", an IPv4-mapped one dotted.
+// zero groups as "::", an IPv4-mapped or -compatible one dotted.
 TEST(AddressText, shouldWriteAnIpv6AddressInItsShortForm) {
     const std::pair<std::array<uint8_t, 16>, const char16_t*> cases[] = {
         {{}, u"::"},
@@ -228,6 +228,7 @@ TEST(AddressText, shouldWriteAnIpv6AddressInItsShortForm) {
         {{0x20, 1, 0xd, 0xb8, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1}, u"2001:db8:0:1::1"},
         {{0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}, u"2001:db8::1:0:0:1"},
         {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 198, 18, 0, 1}, u"::ffff:198.18.0.1"},
+        {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 198, 18, 0, 1}, u"::198.18.0.1"},
         {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xfe, 198, 18, 0, 1}, u"::fffe:c612:1"},
     };
     for (const auto& [bytes, text] : cases) {

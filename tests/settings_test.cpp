@@ -38,7 +38,8 @@ TEST(FormLoad, shouldShowTheWindowWithTheHostBoxSelectedThenFillTheBoxesFromTheF
     EXPECT_EQ(f.form.SettingsPath, f.settings->readPath());
     EXPECT_EQ(window.shows, 1);
     EXPECT_EQ(f.winsock.starts, 1);
-    EXPECT_EQ(host.seen, (std::vector<std::u16string>{u"www.example.com", u"focus", u"0+15", u"a"}));
+    EXPECT_EQ(host.seen,
+              (std::vector<std::u16string>{u"www.example.com", u"focus", u"0+15", u"a"}));
 }
 
 // What a save confirms the load reads back the same; where it fails (the
@@ -60,10 +61,10 @@ TEST(ComdSave, shouldSaveWhatTheLoadReadsBackOrSayWhyNot) {
         SCOPED_TRACE(utf8(row.texts[0]));
         std::setlocale(LC_ALL, row.locale);
         const bool fails = row.folderIsAFile || row.said != nullptr;
-        if (row.said != nullptr && encodeLocale(row.texts[0])) {
+        if (row.said != nullptr && decodeLocale("\xC3\xA9") == u"é") {
             std::setlocale(LC_ALL, "C.UTF-8");
-            GTEST_SKIP() << "the encoding holds " << utf8(row.texts[0]) << " whatever setlocale "
-                         << "says (Windows' ANSI code page): a text it cannot hold is not tried";
+            GTEST_SKIP() << "the encoding is UTF-8 whatever setlocale says (Windows' ANSI code "
+                            "page): a text it cannot hold is not tried";
         }
         TempFolder outer;
         const auto program = outer.path / "program";
@@ -80,7 +81,8 @@ TEST(ComdSave, shouldSaveWhatTheLoadReadsBackOrSayWhyNot) {
         const ScriptedWindowSystem::Box& box = f.ui.boxes[0];
         EXPECT_EQ(box.title, u"提示");
         EXPECT_EQ(box.style, fails ? MsgBox::OkOnly | MsgBox::Critical : MsgBox::OkOnly);
-        const std::u16string failed = u"参数没有保存。\n文件：" + f.settings->writePath() + u"\n原因：";
+        const std::u16string failed =
+            u"参数没有保存。\n文件：" + f.settings->writePath() + u"\n原因：";
         if (!fails) {
             EXPECT_EQ(box.prompt, u"已经保存参数");
         } else if (row.said != nullptr) {

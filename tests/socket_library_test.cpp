@@ -44,10 +44,12 @@ TEST(SocketLibrary, shouldTakeAddressesWithoutTheResolverAndRefuseWhatIsNoName) 
         const char* host;
         AddressFamily family;
         std::string address;  // empty: not found
+        uint32_t zone = 0;
     } rows[] = {
         {" 127.0.0.1 ", AddressFamily::Inet, "\x7F\0\0\x01"s},
         {"0x7f.1", AddressFamily::Inet, "\x7F\0\0\x01"s},
         {"[::1]", AddressFamily::Inet6, std::string(15, '\0') + '\x01'},
+        {"fe80::1%1", AddressFamily::Inet6, "\xFE\x80" + std::string(13, '\0') + '\x01', 1},
         {"127.0.0.1 x", AddressFamily::Inet, ""},
         {"a..b", AddressFamily::Inet, ""},
     };
@@ -61,6 +63,7 @@ TEST(SocketLibrary, shouldTakeAddressesWithoutTheResolverAndRefuseWhatIsNoName) 
             ASSERT_NE(entry, nullptr);
             EXPECT_EQ(entry->h_addrtype, row.family);
             EXPECT_EQ(std::string(entry->h_addr_list[0], size_t(entry->h_length)), row.address);
+            EXPECT_EQ(entry->h_scope_id, row.zone);
         }
     }
 }
@@ -72,7 +75,10 @@ TEST(SocketLibrary, shouldKeepTheAnswerPerThread) {
     library->WSAStartup(0x0101, data);
     const HostEnt* first = library->gethostbyname("198.18.0.1");
     ASSERT_NE(first, nullptr);
-    std::thread([&] { EXPECT_NE(library->gethostbyname("198.18.0.2"), first); }).join();
+    std::thread([&] {
+        EXPECT_EQ(library->WSAGetLastError(), 0);  // a thread's own, none yet
+        EXPECT_NE(library->gethostbyname("198.18.0.2"), first);
+    }).join();
     EXPECT_EQ(std::string(first->h_addr_list[0], 4), "\xC6\x12\0\x01"s);
     EXPECT_EQ(library->gethostbyname("198.18.0.3"), first);
     EXPECT_EQ(std::string(first->h_addr_list[0], 4), "\xC6\x12\0\x03"s);

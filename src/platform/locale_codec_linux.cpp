@@ -25,24 +25,18 @@ public:
 
     // Converts all of in; calls onInvalid for an input sequence that cannot
     // be converted, which returns false to give up or true after it skipped
-    // the sequence (advancing in and inLeft) and wrote a substitute.
+    // the sequence (advancing in and inLeft) and wrote a substitute. Four
+    // bytes out for a byte in are more than any encoding needs, shift
+    // sequences included.
     template <class OnInvalid>
     bool convert(const char* in, size_t inLeft, std::string& out, OnInvalid onInvalid) {
-        out.resize(inLeft * 2 + 16);
+        out.resize(inLeft * 4 + 16);
         char* outPtr = out.data();
         size_t outLeft = out.size();
         auto* inPtr = const_cast<char*>(in);
         while (inLeft > 0) {
-            if (iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) {
-                continue;
-            }
-            const int error = errno;
-            if (error == E2BIG) {
-                const auto used = static_cast<size_t>(outPtr - out.data());
-                out.resize(out.size() * 2);
-                outPtr = out.data() + used;
-                outLeft = out.size() - used;
-            } else if (!onInvalid(inPtr, inLeft, outPtr, outLeft)) {
+            if (iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1) &&
+                (errno == E2BIG || !onInvalid(inPtr, inLeft, outPtr, outLeft))) {
                 return false;
             }
         }

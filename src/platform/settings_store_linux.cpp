@@ -151,12 +151,12 @@ LinuxSettingsStore::LinuxSettingsStore(const std::string& programFolder,
         readOrder_.push_back(beside);
     }
     const std::string_view dirs = xdgConfigDirs.empty() ? "/etc/xdg" : xdgConfigDirs;
-    for (std::size_t start = 0; start <= dirs.size();) {
-        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-        if (const std::string_view folder = dirs.substr(start, end - start); absolute(folder)) {
+    for (std::string_view rest = dirs; !rest.empty();) {
+        const std::string_view folder = rest.substr(0, rest.find(':'));
+        if (absolute(folder)) {
             readOrder_.push_back(std::string(folder) + own);
         }
-        start = end + 1;
+        rest.remove_prefix(std::min(folder.size() + 1, rest.size()));
     }
     // Where the installation put the defaults: /etc for the prefix /usr.
     if (installed) {
@@ -210,19 +210,19 @@ std::u16string LinuxSettingsStore::replace(const std::u16string& path, std::stri
     }
     // A regular file keeps its mode; a link is never followed for it.
     struct stat old {};
-    bool written = (lstat(target.c_str(), &old) != 0 || !S_ISREG(old.st_mode) ||
-                    fchmod(fd, old.st_mode & 07777) == 0) &&
-                   writeAll(fd, content) && fsync(fd) == 0;
-    int error = written ? 0 : errno;
-    if (close(fd) != 0 && written) {
-        written = false;
+    const bool keepMode = lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    int error = 0;
+    if ((keepMode && fchmod(fd, old.st_mode & 07777) != 0) || !writeAll(fd, content) ||
+        fsync(fd) != 0) {
         error = errno;
     }
-    if (written && rename(temporary.c_str(), target.c_str()) != 0) {
-        written = false;
+    if (close(fd) != 0 && error == 0) {
         error = errno;
     }
-    if (!written) {
+    if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
         unlink(temporary.c_str());
         return reason(error);
     }

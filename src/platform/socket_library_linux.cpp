@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -98,7 +99,7 @@ int32_t LinuxSocketLibrary::WSAStartup(uint16_t versionRequested, WsaData& data)
     if (majorOf(versionRequested) < 1) {
         return WsaError::VersionNotSupported;
     }
-    const auto key = [](uint16_t w) { return majorOf(w) * 256 + minorOf(w); };
+    const auto key = [](uint16_t w) { return std::pair(majorOf(w), minorOf(w)); };
     data.wVersion = key(versionRequested) < key(traits_.highestVersion) ? versionRequested
                                                                         : traits_.highestVersion;
     data.wHighVersion = traits_.highestVersion;
@@ -129,10 +130,7 @@ const HostEnt* LinuxSocketLibrary::gethostbyname(const char* name) {
     addrinfo* result = nullptr;
     // An address in any of inet_aton's forms, or an IPv6 one (in brackets
     // too), needs no resolver, and may be longer than a label.
-    int eai = getaddrinfo(host.c_str(), nullptr, &hints, &result);
-    if (eai == EAI_NONAME && unbracketed(host) != host) {
-        eai = getaddrinfo(unbracketed(host).c_str(), nullptr, &hints, &result);
-    }
+    int eai = getaddrinfo(unbracketed(host).c_str(), nullptr, &hints, &result);
     if (eai == EAI_NONAME) {
         const std::optional<std::string> wire = nameOnTheWire(host);
         if (!wire) {
