@@ -79,11 +79,18 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
     QDir().mkpath(own(a));  // a folder, not a file
     const QString list = QStringList({"rel/a", a, b, c}).join(u':');
     const QString etcFile = own("/etc/xdg"), home = own("/h/.config"), rel = "rel";
-    // The program's folder, the user's config home, the folder list; read, write.
-    const std::tuple<QString, QString, QString, QString, QString> cases[] = {
+    const struct {
+        QString folder, configHome, folders, read, write, home = "/h";  // the program's folder
+    } cases[] = {
         {config.path(), config.path(), list, program, program},
         {carried.path(), config.path(), list, user, user},
         {carried.path(), rel, list, carried.filePath("Settings.inf"), home},
+        {carried.path(),
+         rel,
+         {},
+         carried.filePath("Settings.inf"),
+         carried.filePath("Settings.inf"),
+         ""},
         {bare.path(), rel, list, own(b), home},
         {bare.path(), rel, {}, etcFile, home},
         {bare.path(), rel, a, home, home},
@@ -100,11 +107,12 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
         [&] {
             QDir().mkpath(QFileInfo(etcFile).path());
             writeFile(etcFile, "x");
-            for (const auto& [folder, configHome, folders, read, write] : cases) {
-                const LinuxSettingsStore chosen(folder.toStdString(), configHome.toStdString(),
-                                                "/h", folders.toStdString());
-                EXPECT_EQ(QString::fromStdU16String(chosen.readPath()), read);
-                EXPECT_EQ(QString::fromStdU16String(chosen.writePath()), write);
+            for (const auto& row : cases) {
+                const LinuxSettingsStore chosen(row.folder.toStdString(),
+                                                row.configHome.toStdString(),
+                                                row.home.toStdString(), row.folders.toStdString());
+                EXPECT_EQ(QString::fromStdU16String(chosen.readPath()), row.read);
+                EXPECT_EQ(QString::fromStdU16String(chosen.writePath()), row.write);
             }
         });
 }
