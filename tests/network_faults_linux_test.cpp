@@ -17,9 +17,11 @@
 #include "platform/icmp/icmp_packet_linux.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <optional>
 
 // Names the instances on either socket kind. ADL finds it here, by the kind's namespace.
@@ -220,8 +222,8 @@ struct Echo {
     }
 };
 
-// To an IPv4 or IPv6 address, into the smallest buffer allowed: a longer
-// reply must not be taken.
+// To an IPv4 address, or an IPv6 one with its zone after '%', into the
+// smallest buffer allowed: a longer reply must not be taken.
 Echo send(LinuxIcmpHelper& helper, IcmpHelper::Handle h, const std::string& to, const Bytes& data,
           uint32_t timeoutMs, uint8_t ttl = 0) {
     const EchoOptions options{ttl};
@@ -245,8 +247,10 @@ Echo send(LinuxIcmpHelper& helper, IcmpHelper::Handle h, const std::string& to, 
         }
         return got(result, r, AF_INET, r.Options.Ttl);
     }
+    const std::string address = to.substr(0, to.find('%'));
     Ipv6AddressEx where;
-    inet_pton(AF_INET6, to.c_str(), where.sin6_addr);
+    inet_pton(AF_INET6, address.c_str(), where.sin6_addr);
+    where.sin6_scope_id = if_nametoindex(to.c_str() + std::min(address.size() + 1, to.size()));
     EchoReply6 r;
     const uint32_t result = helper.Icmp6SendEcho2(h, &where, data.data(), size, set, &r,
                                                   kEchoReply6HeaderSize + size, timeoutMs);
@@ -286,6 +290,8 @@ TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
     EXPECT_EQ(unreachable.status, IpStatus::DestAddrUnreachable);
     EXPECT_GE(unreachable.rtt, 50);
     EXPECT_LE(unreachable.rtt, unreachable.elapsedMs);
+    // A link-local address is looked for on the link its zone names only.
+    EXPECT_EQ(send(helper, h, "fe80::2%lo", {}, 300).result, 0u);
     EchoReply6 reply;
     EXPECT_EQ(helper.Icmp6SendEcho2(h, nullptr, nullptr, 0, nullptr, &reply, sizeof reply, 1000),
               0u);
