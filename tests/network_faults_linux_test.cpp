@@ -78,15 +78,13 @@ Bytes cut(const Bytes& bytes) {
 // An error quotes the request's IP header and first 8 ICMP bytes; an ICMPv6
 // one, of an echo larger than the MTU, its fragment header too.
 TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
-    const auto raw = [](uint32_t from, const Bytes& message) {
-        return icmp::parseRawPacket(ipPacket(from, kClient, message));
-    };
-    const auto reply = [&](uint16_t id, uint16_t seq, uint32_t from = kTarget) {
-        return raw(from, icmpMessage(0, id, seq));
+    const auto raw = [](const Bytes& packet) { return icmp::parseRawPacket(packet); };
+    const auto reply = [](uint16_t id, uint16_t seq, uint32_t from = kTarget) {
+        return ipPacket(from, kClient, icmpMessage(0, id, seq));
     };
     const Bytes request = ipPacket(kClient, kTarget, icmpMessage(8, 7, 9));
     const auto error = [&](uint8_t type, uint8_t code, const Bytes& quoted) {
-        return raw(kRouter, icmpMessage(type, 0, 0, quoted, code));
+        return raw(ipPacket(kRouter, kClient, icmpMessage(type, 0, 0, quoted, code)));
     };
     // ICMPv6 as a raw socket reads it: the message alone, here from the target.
     const icmp::Address6 target6{0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
@@ -110,14 +108,16 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
         icmp::EchoKey key;
         bool answers;
     } rows[] = {
-        {"reply", reply(7, 9), key, true},
-        {"reply from another address", reply(7, 9, kRouter), key, false},
-        {"other id", reply(8, 9), key, false},
-        {"other sequence", reply(7, 8), key, false},
-        {"own request", icmp::parseRawPacket(request), key, false},
-        {"ICMP under 8 bytes", raw(kTarget, Bytes(7)), key, false},
-        {"bad checksum", raw(kTarget, edit(icmpMessage(0, 7, 9), 3, 0)), key, false},
-        {"to 0.0.0.0, which goes to 127.0.0.1", reply(7, 9, kLoopback), {7, 9, INADDR_ANY}, true},
+        {"reply", raw(reply(7, 9)), key, true},
+        {"reply from another address", raw(reply(7, 9, kRouter)), key, false},
+        {"other id", raw(reply(8, 9)), key, false},
+        {"other sequence", raw(reply(7, 8)), key, false},
+        {"own request", raw(request), key, false},
+        {"not ICMP", raw(edit(reply(7, 9), 9, IPPROTO_UDP)), key, false},
+        {"ICMP under 8 bytes", raw(ipPacket(kTarget, kClient, Bytes(7))), key, false},
+        {"bad checksum", raw(edit(reply(7, 9), 23, 0)), key, false},
+        // The kernel sends an echo to 0.0.0.0 to 127.0.0.1.
+        {"to 0.0.0.0", raw(reply(7, 9, kLoopback)), {7, 9, INADDR_ANY}, true},
         {"host unreachable", error(3, 1, request), key, true},
         {"error quoting UDP", error(3, 1, edit(request, 9, IPPROTO_UDP)), key, false},
         {"error quoting a reply", error(3, 1, edit(request, 20, 0)), key, false},
