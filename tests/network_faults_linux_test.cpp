@@ -114,6 +114,7 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
         {"other sequence", raw(reply(7, 8)), key, false},
         {"own request", raw(request), key, false},
         {"not ICMP", raw(edit(reply(7, 9), 9, IPPROTO_UDP)), key, false},
+        {"shorter than its IP header says", raw(cut(reply(7, 9))), key, false},
         {"ICMP under 8 bytes", raw(ipPacket(kTarget, kClient, Bytes(7))), key, false},
         {"bad checksum", raw(edit(reply(7, 9), 23, 0)), key, false},
         // The kernel sends an echo to 0.0.0.0 to 127.0.0.1.
