@@ -146,14 +146,14 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
 }
 
 // A datagram reply's TTL or hop limit from its ancillary data, where the
-// kernel gives 1 to 255, beside other records.
+// kernel gives 1 to 255, beside other records. 257 would read 1 in a byte.
 TEST(IcmpPacket, DatagramRepliesTakeTheirTtlFrom1To255Only) {
     const struct {
         int level, type, value, ttl;
-    } rows[] = {{IPPROTO_IP, IP_TTL, 255, 255},  {IPPROTO_IP, IP_TTL, 1, 1},
-                {IPPROTO_IP, IP_TTL, 0, 0},      {IPPROTO_IP, IP_TTL, 256, 0},
-                {IPPROTO_IP, IP_TTL, -1, 0},     {IPPROTO_IPV6, IPV6_HOPLIMIT, 64, 64},
-                {IPPROTO_IP, IP_RECVERR, 64, 0}, {IPPROTO_IPV6, IPV6_RECVERR, 64, 0}};
+    } rows[] = {{IPPROTO_IP, IP_TTL, 255, 255},        {IPPROTO_IP, IP_TTL, 1, 1},
+                {IPPROTO_IP, IP_TTL, -1, 0},           {IPPROTO_IP, IP_TTL, 257, 0},
+                {IPPROTO_IPV6, IPV6_HOPLIMIT, 64, 64}, {IPPROTO_IP, IP_RECVERR, 64, 0},
+                {IPPROTO_IPV6, IPV6_RECVERR, 64, 0}};
     for (const auto& row : rows) {
         alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int))] = {};
         auto* header = reinterpret_cast<cmsghdr*>(control);
