@@ -7,53 +7,28 @@
 #include <arpa/inet.h>
 
 #include <clocale>
-#include <mutex>
-#include <utility>
 
 namespace {
 
-// A name server on 127.0.0.1:53 of the calling thread's namespace: it keeps
-// the names asked of it and answers each "no such name".
-struct NameServer {
-    ~NameServer() {
-        shutdown(fd, SHUT_RDWR);  // ends the wait of recvfrom
-        thread.join();
-        close(fd);
-    }
-    // The first name asked since the last call.
-    std::string asked() {
-        std::lock_guard lock(mutex);
-        return first.empty() ? "none" : std::exchange(first, {});
-    }
-
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in at{AF_INET, htons(53), {htonl(INADDR_LOOPBACK)}, {}};
-    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0;
-    std::mutex mutex;
-    std::string first;
-    std::thread thread{[this] {
-        uint8_t q[512];
-        sockaddr_in from{};
-        socklen_t size = sizeof from;
-        for (ssize_t n;
-             (n = recvfrom(fd, q, sizeof q, 0, reinterpret_cast<sockaddr*>(&from), &size)) > 12;
-             size = sizeof from) {
-            std::string name;
-            for (ssize_t i = 12; i < n && q[i] != 0 && i + 1 + q[i] <= n; i += 1 + q[i]) {
-                name += (name.empty() ? "" : ".") + std::string(q + i + 1, q + i + 1 + q[i]);
-            }
-            std::lock_guard lock(mutex);
-            first = first.empty() ? name : first;
-            q[2] |= 0x80;  // a response
-            q[3] = 3;      // no such name
-            sendto(fd, q, size_t(n), 0, reinterpret_cast<sockaddr*>(&from), size);
+// The first name asked of a name server on 127.0.0.1 since the last call,
+// from a raw socket that sees every UDP datagram in the calling thread's
+// namespace. No server listens: each query is refused at once.
+std::string firstAsked(int udp) {
+    std::string first = "none";
+    uint8_t p[512];
+    for (ssize_t n; (n = recv(udp, p, sizeof p, MSG_DONTWAIT)) > 40;) {
+        std::string name;  // past the IP, UDP and DNS headers
+        for (ssize_t i = 40; i < n && p[i] != 0 && i + 1 + p[i] <= n; i += 1 + p[i]) {
+            name += (name.empty() ? "" : ".") + std::string(p + i + 1, p + i + 1 + p[i]);
         }
-    }};
-};
+        first = first == "none" ? name : first;
+    }
+    return first;
+}
 
 // The real resolver and ICMP in a namespace with a loopback only (which also
-// has 2001:db8::7). This test's thread has a resolv.conf that names the test's
-// name server, which none of the texts that cannot be a host name may reach,
+// has 2001:db8::7). This test's thread has a resolv.conf that names a name
+// server there, which none of the texts that cannot be a host name may reach,
 // and a hosts file that names those the resolver would not ask it for, and
 // names with IPv6 addresses.
 TEST(HostileInput, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
@@ -71,14 +46,9 @@ TEST(HostileInput, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
     writeFile(etc.filePath("resolv.conf"), "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
     const std::string unresolved = "Unable To Resolve Host";
     const std::string loopback = repliesPattern("127.0.0.1", 1, 64);
-    const std::string v6 = repliesPattern("2001:db8::7", 1, 64);
-    const std::string notSent = " Request Timeout\\r\\n" + kAveragePattern;
     // 127.0.0.1 as the resolver reads it: hexadecimal, zeros in front.
     const auto loopbackOf = [](std::size_t length) {
         return u"0x" + std::u16string(length - 10, u'0') + u"7f000001";
-    };
-    const auto text = [](const std::string& ascii) {
-        return std::u16string(ascii.begin(), ascii.end());
     };
     const struct {
         const char* name;
@@ -93,25 +63,19 @@ TEST(HostileInput, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
         {"65 characters", loopbackOf(65), loopback, "none",
          u"Error 5: Invalid argument\r\nin vbGetHostByName\r\nThe error occured at line: 0"},
         {"white space but blanks", u"\t127.0.0.1\r\n", unresolved},
-        {"control characters", u"\a\x1b[2J", unresolved},
         {"a..b", u"a..b", unresolved},
-        {"a label of 64 bytes", text(label64), unresolved},
-        {"254 bytes", text(name253 + 'x'), unresolved},
-        {"253 bytes and a final dot", text(name253 + '.'), unresolved, name253},
+        {"a label of 64 bytes", ascii(label64), unresolved},
+        {"254 bytes", ascii(name253 + 'x'), unresolved},
+        {"253 bytes and a final dot", ascii(name253 + '.'), unresolved, name253},
         {"no UTF-8 locale", u"例子.测试", unresolved, "none", {}, "C"},
         // 64 bytes in UTF-8, 38 in the ASCII form that the name server sees.
         {"a label of 32 Cyrillic letters", std::u16string(32, u'а') + u".com", unresolved,
          "xn--80aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.com"},
-        {"0.0.0.0: this machine", u"0.0.0.0", loopback},
-        // The kernel refuses the send (no route here, else no SO_BROADCAST): no wait.
-        {"255.255.255.255", u"255.255.255.255", notSent},
         {"IPv6 in brackets, blanks around", u" [::1] ", repliesPattern("::1", 1, 64)},
         {"a bracket that none opened", u"x::1]", unresolved},
         // Both families at once: no name server needed, reachable or not.
-        {"IPv6 only, in the hosts file", u"v6.test", v6},
+        {"IPv6 only, in the hosts file", u"v6.test", repliesPattern("2001:db8::7", 1, 64)},
         {"a name with both: IPv4", u"both.test", loopback},
-        {"::, which no host has: no echo", u"::", notSent},
-        {"an IPv6 group: no echo", u"ff02::1", notSent},
         {"::ffff:127.0.0.1, IPv4 as the resolver reads it", u"::ffff:127.0.0.1", loopback},
     };
     // This thread alone sees the two files in /etc.
@@ -120,8 +84,8 @@ TEST(HostileInput, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
                                     {dir + "/resolv.conf", "/etc/resolv.conf", nullptr, ""}};
     withMounts(mounts, [&] {
         const InNetns in(ns);
-        NameServer server;
-        ASSERT_TRUE(server.bound);
+        const int udp = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_UDP);
+        ASSERT_GE(udp, 0) << strerror(errno);
         for (const auto& row : rows) {
             SCOPED_TRACE(row.name);
             // This thread's alone.
@@ -135,7 +99,7 @@ TEST(HostileInput, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
             EXPECT_TRUE(fullMatch(row.text, shown)) << utf8(shown);
             EXPECT_LE(r.ui.boxes.size(), 1u);
             EXPECT_EQ(r.ui.boxes.empty() ? u"" : r.ui.boxes[0].prompt, row.box);
-            EXPECT_EQ(server.asked(), row.asked);
+            EXPECT_EQ(firstAsked(udp), row.asked);
             // The lookup of a run that got past its check shows the text without
             // the blanks around it.
             EXPECT_EQ(r.form.Host.text(),
@@ -144,6 +108,7 @@ TEST(HostileInput, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
             uselocale(LC_GLOBAL_LOCALE);
             freelocale(locale);
         }
+        close(udp);
     });
 }
 

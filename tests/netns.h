@@ -10,7 +10,6 @@
 #include "platform/socket_library_linux.h"
 
 // Files, folders and processes through the toolkit's tools.
-#include <QtCore>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -19,11 +18,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 // Made by a thread of its own, so the caller's namespace stays; -1 when refused.
@@ -112,19 +110,11 @@ struct RealForm {
     FrmPing form{{ui, icmp, winsock, settings}};
 };
 
-// The children of a process, zombies too.
+// The children that a process's main thread started, zombies too.
 inline std::vector<pid_t> childrenOf(pid_t parent) {
-    std::vector<pid_t> pids;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::string stat;
-        std::getline(std::ifstream(entry.path() / "stat"), stat);
-        pid_t ppid = 0;
-        if (std::sscanf(stat.c_str() + stat.rfind(')') + 1, " %*c %d", &ppid) == 1 &&
-            ppid == parent) {
-            pids.push_back(std::stoi(entry.path().filename()));
-        }
-    }
-    return pids;
+    const std::string pid = std::to_string(parent);
+    std::ifstream children("/proc/" + pid + "/task/" + pid + "/children");
+    return {std::istream_iterator<pid_t>(children), {}};
 }
 
 inline QByteArray readFile(const QString& path) {
