@@ -177,24 +177,6 @@ TEST(Run, shouldNotTouchAClosedWindow) {
     }
 }
 
-// Enter clicks the button whatever the modifiers, then yields once more;
-// during a run that click is the stop request. The close button raises the
-// stop request for good, whether the window closes or not.
-TEST(Input, shouldClickForEnterOnlyAndCloseWithTheStopRequestRaised) {
-    PingRun r;
-    int16_t key = 65;
-    r.form.Host_KeyDown(key, 0);
-    EXPECT_EQ(r.ui.yields, 0);
-    key = KeyCode::Return;
-    r.ui.atYield[2] = [&] { r.form.Host_KeyDown(key, 7); };
-    r.form.Host_KeyDown(key, 2);
-    EXPECT_EQ(std::tuple(key, r.icmp.sent.size(), r.ui.yields), std::tuple(int16_t(13), 2u, 4));
-    r.ui.atYield[5] = [&] { r.form.cmdPing.setCaption(u"Stop"); };
-    r.form.cmdClose_Click();
-    EXPECT_EQ(std::tuple(r.form.StopFlag, r.form.closed(), r.ui.yields),
-              std::tuple(int16_t(-1), false, 6));
-}
-
 TEST(LostFocus, shouldRemoveEveryBlankAndWriteTheTextBack) {
     for (const auto& [text, left] :
          {std::pair(u"1 0", u"10"), std::pair(u"   ", u""), std::pair(u" a b ", u"ab"),
@@ -208,15 +190,6 @@ TEST(LostFocus, shouldRemoveEveryBlankAndWriteTheTextBack) {
             }
         }
     }
-}
-
-// As setText: nothing from the first NUL on; a selection within the text.
-TEST(TextBox, shouldAppendUpToANulAndKeepItsSelectionWithinItsText) {
-    TextBox box(u"ab");
-    box.append(std::u16string_view(u"\0d", 2));
-    box.setSelStart(-1);
-    EXPECT_EQ(box.text(), u"ab");
-    EXPECT_EQ(box.selStart(), 0);
 }
 
 // A replier's IPv6 address as the system writes it: the first longest run of

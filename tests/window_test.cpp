@@ -362,40 +362,36 @@ TEST(QtWindowSystem, shouldGiveThePointerBackHoweverOftenItWasSet) {
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
+// What the program says, and its exit status, started by the shell with no
+// display but what command sets.
+std::string answer(const std::string& command) {
+    const std::string line =
+        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + command + " 2>&1; echo status $?";
+    std::string said;
+    FILE* out = popen(line.c_str(), "r");
+    for (char part[256]; std::fgets(part, sizeof part, out) != nullptr;) {
+        said += part;
+    }
+    pclose(out);
+    return said;
+}
+
 // Without a display, with one that is not there, for -h, and for an argument
 // that is not the toolkit's: one line, and the end. The package test asks
 // for --version and --help.
 TEST(Program, shouldAnswerInOneLineWhereItOpensNoWindow) {
-    const struct {
-        const char* arguments;
-        int status;
-        const char* said;
-        const char* display = nullptr;  // NAME=VALUE
-    } cases[] = {
-        {nullptr, 2, "no display"},
-        {nullptr, 2, "(could not connect to display :79)", "DISPLAY=:79"},
-        {"-h", 0, "Usage: sondrel-ping [--version | -h | --help]"},
-        {"-reverse --bogus", 2, "unknown argument '--bogus'", "QT_QPA_PLATFORM=offscreen"},
+    const std::pair<std::string, std::string> cases[] = {
+        {PING_PROGRAM, "sondrel-ping: no display[^\n]*\nstatus 2\n"},
+        {"DISPLAY=:79 " PING_PROGRAM,
+         "[^\n]*\\(could not connect to display :79\\)[^\n]*\nstatus 2\n"},
+        {PING_PROGRAM " -h",
+         "Usage: sondrel-ping \\[--version \\| -h \\| --help\\][^\n]*\nstatus 0\n"},
+        {"QT_QPA_PLATFORM=offscreen " PING_PROGRAM " -reverse --bogus",
+         "[^\n]*unknown argument '--bogus'[^\n]*\nstatus 2\n"},
     };
-    for (const auto& c : cases) {
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-            env.remove(QString::fromLatin1(name));
-        }
-        if (c.display != nullptr) {
-            const QStringList set = QString::fromLatin1(c.display).split(u'=');
-            env.insert(set[0], set[1]);
-        }
-        program.setProcessEnvironment(env);
-        program.start(QStringLiteral(PING_PROGRAM),
-                      c.arguments ? QString::fromLatin1(c.arguments).split(u' ') : QStringList{});
-        ASSERT_TRUE(program.waitForFinished(30000));
-        EXPECT_EQ(program.exitCode(), c.status);
-        const QString said =
-            QString::fromUtf8(program.readAllStandardError() + program.readAllStandardOutput());
-        EXPECT_EQ(said.count(u'\n'), 1) << said.toStdString();
-        EXPECT_TRUE(said.contains(QString::fromLatin1(c.said))) << said.toStdString();
+    for (const auto& [command, said] : cases) {
+        const std::string heard = answer(command);
+        EXPECT_TRUE(std::regex_match(heard, std::regex(said))) << heard;
     }
 }
 
