@@ -1,6 +1,6 @@
 // The program itself, driven from outside as a user would: its window found
-// among the top-level ones, its controls by their ids, texts read and buttons
-// pressed through window messages. Its echoes to 127.0.0.1 are real ones.
+// by its class, its controls by their ids, texts read and buttons pressed
+// through window messages. Its echoes to 127.0.0.1 are real ones.
 
 #include "fakes.h"
 #include "form/layout.h"
@@ -47,11 +47,6 @@ std::u16string textOf(HWND window) {
     return {text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length)};
 }
 
-std::wstring classOf(HWND window) {
-    wchar_t name[64] = {};
-    return {name, static_cast<size_t>(GetClassNameW(window, name, 64))};
-}
-
 void press(HWND button) {
     PostMessageW(button, BM_CLICK, 0, 0);
 }
@@ -60,6 +55,12 @@ std::string content(const fs::path& file) {
     std::ostringstream bytes;
     bytes << std::ifstream(file, std::ios::binary).rdbuf();
     return bytes.str();
+}
+
+// A visible top-level window of this kind, when there is one.
+HWND shown(const wchar_t* kind) {
+    const HWND window = FindWindowW(kind, nullptr);
+    return window != nullptr && IsWindowVisible(window) ? window : nullptr;
 }
 
 // The program started, and its window.
@@ -71,8 +72,7 @@ public:
         std::wstring command = L"\"" + file.wstring() + L"\"";
         EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                    file.parent_path().c_str(), &startup, &process_));
-        EXPECT_TRUE(
-            eventually([&] { return (window_ = topLevel(L"SondrelPingWindow")) != nullptr; }));
+        EXPECT_TRUE(eventually([&] { return (window_ = shown(L"SondrelPingWindow")) != nullptr; }));
     }
     ~Program() {
         TerminateProcess(process_.hProcess, 1);
@@ -83,19 +83,9 @@ public:
 
     HWND window() const { return window_; }
     HWND control(std::string_view name) const {
-        struct Search {
-            int id;
-            HWND found;
-        } search{kFirstControlId + static_cast<int>(controlIndex(name)), nullptr};
-        EnumChildWindows(
-            window_,
-            [](HWND child, LPARAM data) {
-                auto* s = reinterpret_cast<Search*>(data);
-                s->found = GetDlgCtrlID(child) == s->id ? child : s->found;
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found;
+        const char* container = kControls[controlIndex(name)].container;
+        return GetDlgItem(*container != '\0' ? control(container) : window_,
+                          kFirstControlId + static_cast<int>(controlIndex(name)));
     }
     std::u16string text(std::string_view name) const { return textOf(control(name)); }
     void type(std::string_view name, const wchar_t* text) const {
@@ -105,7 +95,7 @@ public:
     // The message box the program shows.
     HWND box() const {
         HWND found = nullptr;
-        EXPECT_TRUE(eventually([&] { return (found = topLevel(L"#32770")) != nullptr; }));
+        EXPECT_TRUE(eventually([&] { return (found = shown(L"#32770")) != nullptr; }));
         return found;
     }
     bool endsWithin(DWORD ms) const {
@@ -113,27 +103,6 @@ public:
     }
 
 private:
-    HWND topLevel(const wchar_t* kind) const {
-        struct Search {
-            DWORD process;
-            const wchar_t* kind;
-            HWND found;
-        } search{process_.dwProcessId, kind, nullptr};
-        EnumWindows(
-            [](HWND window, LPARAM data) {
-                auto* s = reinterpret_cast<Search*>(data);
-                DWORD process = 0;
-                GetWindowThreadProcessId(window, &process);
-                if (process == s->process && IsWindowVisible(window) &&
-                    classOf(window) == s->kind) {
-                    s->found = window;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
-
     PROCESS_INFORMATION process_{};
     HWND window_ = nullptr;
 };
