@@ -12,6 +12,17 @@ void FrmPing::Form_Resize() {
     // The layout is fixed: nothing moves whatever the window's size.
 }
 
+void FrmPing::unbindViews() {
+    window_ = nullptr;
+    for (const FormControl& f : kFormControls) {
+        if (f.box != nullptr) {
+            (this->*f.box).bind(nullptr);
+        } else {
+            (this->*f.button).bind(nullptr);
+        }
+    }
+}
+
 void FrmPing::Show() {
     if (window_ != nullptr) {
         window_->showWindow();

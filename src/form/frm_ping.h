@@ -49,6 +49,9 @@ public:
 
     // The window itself: shown by the load, closed by an unload.
     void bind(WindowView* view) { window_ = view; }
+    // The window's widgets are gone: the form and its controls show nothing
+    // from here on.
+    void unbindViews();
     void Show();
     void Unload();
     // The window system asks before the window closes, for any reason;

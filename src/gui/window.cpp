@@ -377,15 +377,7 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
 }
 
 FormWindow::~FormWindow() {
-    form_.bind(nullptr);
-    // The controls outlive the widgets: let them show nothing from here on.
-    for (const FormControl& f : kFormControls) {
-        if (f.box != nullptr) {
-            (form_.*f.box).bind(nullptr);
-        } else {
-            (form_.*f.button).bind(nullptr);
-        }
-    }
+    form_.unbindViews();  // the controls outlive the widgets
 }
 
 QWidget* FormWindow::control(std::string_view name) const {

@@ -372,15 +372,7 @@ LRESULT FormWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         case WM_DESTROY:
-            // The controls outlive the window: let them show nothing from here on.
-            form_.bind(nullptr);
-            for (const FormControl& f : kFormControls) {
-                if (f.box != nullptr) {
-                    (form_.*f.box).bind(nullptr);
-                } else {
-                    (form_.*f.button).bind(nullptr);
-                }
-            }
+            form_.unbindViews();  // the controls outlive the window
             PostQuitMessage(0);
             return 0;
         default:
