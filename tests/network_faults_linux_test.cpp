@@ -143,6 +143,9 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
     for (const auto& row : rows) {
         EXPECT_EQ(icmp::answers(row.message, row.key), row.answers) << row.name;
     }
+    // A net administratively prohibited answers as the net unreachable does,
+    // which no network of ours can send.
+    EXPECT_EQ(std::get<icmp::Error>(error(3, 9, request)).status, IpStatus::DestNetUnreachable);
 }
 
 // A datagram reply's TTL or hop limit from its ancillary data, where the
@@ -359,7 +362,7 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
         setrlimit(RLIMIT_NOFILE, &limit);
         EXPECT_EQ(starved, IcmpHelper::kInvalidHandle);
         EXPECT_EQ(helper.openFailure().step, IcmpOpenFailure::Step::Socket);
-        EXPECT_EQ(helper.lastOpenError(), EMFILE);
+        EXPECT_EQ(helper.openFailure().error, EMFILE);
         const auto datagram = helper.IcmpCreateFile();
         EXPECT_TRUE(childrenOf(getpid()).empty());
         ASSERT_TRUE(client.shell("echo 1 0 >/proc/sys/net/ipv4/ping_group_range"));
