@@ -70,8 +70,12 @@ public:
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         std::wstring command = L"\"" + file.wstring() + L"\"";
-        EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   file.parent_path().c_str(), &startup, &process_));
+        // A file an installer has just written may still be held a moment.
+        EXPECT_TRUE(eventually([&] {
+            return CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  file.parent_path().c_str(), &startup, &process_) != 0;
+        })) << "error "
+            << GetLastError();
         EXPECT_TRUE(eventually([&] { return (window_ = shown(L"SondrelPingWindow")) != nullptr; }));
     }
     ~Program() {
