@@ -18,13 +18,11 @@
 
 enum class Key { Tab, Enter, KeypadEnter, Esc };
 
-inline const std::string kLocalhostSettings =
-    "[settings]\r\nhostname=127.0.0.1\r\ntimes=4\r\nbytes=32\r\n";
+// The settings file of a program that pings 127.0.0.1.
+inline const std::string kLocalhost = "[settings]\r\nhostname=127.0.0.1\r\ntimes=4\r\nbytes=32\r\n";
 
 struct LoadedForm : FakeForm {
-    LoadedForm() {
-        std::ofstream(folder.path / "Settings.inf", std::ios::binary) << kLocalhostSettings;
-    }
+    LoadedForm() { std::ofstream(folder.path / "Settings.inf", std::ios::binary) << kLocalhost; }
 };
 
 template <class Window>

@@ -17,8 +17,8 @@ namespace {
 // Through the widgets: what a user's keys and clicks reach. The driver of
 // the shared window tests.
 struct Window : LoadedForm, QObject {
+    QString caption;  // cmdPing's at its last paint; outlives the widgets
     FormWindow window{form};
-    QString caption;  // cmdPing's at its last paint
     Window() {
         control("cmdPing")->installEventFilter(this);
         form.Form_Load();

@@ -58,7 +58,10 @@ struct Window : LoadedForm {
         return programText({text, static_cast<size_t>(GetWindowTextW(control(name), text, 64))});
     }
     bool enabled(const char* name) const { return IsWindowEnabled(control(name)); }
-    std::string focus() const { return kControls[GetDlgCtrlID(GetFocus()) - kFirstControlId].name; }
+    std::string focus() const {
+        const auto layout = static_cast<std::size_t>(GetDlgCtrlID(GetFocus()) - kFirstControlId);
+        return layout < std::size(kControls) ? kControls[layout].name : "(none of ours)";
+    }
     void close() { SendMessageW(window.handle(), WM_CLOSE, 0, 0); }
     bool visible() const { return IsWindowVisible(window.handle()); }
     void paint() { dispatchPaint(); }
@@ -181,7 +184,7 @@ bool systemEchoes() {
 // The save's confirmation, and the next start reading what it wrote; Enter
 // in the host box pings from there, for real.
 TEST(Window, shouldSaveForTheNextStartAndPingFromThere) {
-    const Folder folder(kLocalhostSettings);
+    const Folder folder(kLocalhost);
     {
         const Program program(folder.program());
         EXPECT_EQ(textOf(program.window()), kFormCaption);
@@ -214,7 +217,7 @@ TEST(Installed, shouldStartWithTheInstallationsSettingsAndSaveTheUsersOwn) {
     program.saveAndClose();
     std::ifstream saved(fs::path(_wgetenv(L"APPDATA")) / "Sondrel Ping" / "Settings.inf",
                         std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), kLocalhostSettings);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), kLocalhost);
 }
 
 }  // namespace
