@@ -184,17 +184,6 @@ TEST(Run, shouldNotTouchAClosedWindow) {
     }
 }
 
-// The close button raises the stop request and lets the window's messages
-// through twice before it closes; a run that went on meanwhile keeps it open.
-TEST(Input, shouldCloseAfterTwoYieldsWithTheStopRequestRaised) {
-    PingRun r;
-    r.ui.atYield[2] = [&] { r.form.cmdPing.setCaption(u"Stop"); };
-    r.form.cmdClose_Click();
-    EXPECT_EQ(r.form.StopFlag, -1);
-    EXPECT_EQ(r.ui.yields, 2);
-    EXPECT_FALSE(r.form.closed());
-}
-
 TEST(LostFocus, shouldRemoveEveryBlankAndWriteTheTextBack) {
     for (const auto& [text, left] :
          {std::pair(u"1 0", u"10"), std::pair(u"   ", u""), std::pair(u" a b ", u"ab"),

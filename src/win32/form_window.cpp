@@ -328,8 +328,15 @@ LRESULT FormWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             commanded(LOWORD(wParam), HIWORD(wParam));
             return 0;
-        case DM_GETDEFID:
-            return MAKELRESULT(idOf(controlIndex("cmdPing")), DC_HASDEFID);
+        case DM_GETDEFID: {
+            // Enter is cmdPing's unless a button has the focus, however it got
+            // it: the dialog manager marks only one reached by Tab.
+            const HWND focus = GetFocus();
+            const bool button = IsChild(window_, focus) &&
+                                (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON);
+            return MAKELRESULT(button ? GetDlgCtrlID(focus) : idOf(controlIndex("cmdPing")),
+                               DC_HASDEFID);
+        }
         case WM_CTLCOLORSTATIC: {
             const auto layout = static_cast<std::size_t>(
                 GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) - kFirstControlId);
