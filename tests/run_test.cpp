@@ -1,5 +1,4 @@
 #include "fakes.h"
-#include "ping/address_text.h"
 #include "report/checked.h"
 #include "report/procedure.h"
 #include "report/text.h"
@@ -207,25 +206,6 @@ TEST(LostFocus, shouldRemoveEveryBlankAndWriteTheTextBack) {
                 EXPECT_EQ((f.form.*control.box).text(), left);
             }
         }
-    }
-}
-
-// A replier's IPv6 address as the system writes it: the first longest run of
-// zero groups as "::", an IPv4-mapped or -compatible one dotted.
-TEST(AddressText, shouldWriteAnIpv6AddressInItsShortForm) {
-    const std::pair<std::array<uint8_t, 16>, const char16_t*> cases[] = {
-        {{}, u"::"},
-        {{0, 1}, u"1::"},
-        {{0x20, 1, 0xd, 0xb8, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1}, u"2001:db8:0:1::1"},
-        {{0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}, u"2001:db8::1:0:0:1"},
-        {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 198, 18, 0, 1}, u"::ffff:198.18.0.1"},
-        {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 198, 18, 0, 1}, u"::198.18.0.1"},
-        {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xfe, 198, 18, 0, 1}, u"::fffe:c612:1"},
-    };
-    for (const auto& [bytes, text] : cases) {
-        uint8_t address[16];
-        std::copy(bytes.begin(), bytes.end(), address);
-        EXPECT_EQ(ipv6Text(address), text);
     }
 }
 
