@@ -267,8 +267,6 @@ TEST(Window, shouldStartOrStopOneRunPerEnterAndNoneByEscape) {
     }
 }
 
-const std::u16string kOverflow = u"Error 6: Overflow: the number does not fit its variable";
-
 // Where a button box puts each role is the style's choice.
 struct ButtonLayoutStyle final : QProxyStyle {
     explicit ButtonLayoutStyle(int chosen) : layout(chosen) {}
