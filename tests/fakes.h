@@ -211,6 +211,13 @@ struct RecordedBox final : TextBoxView {
     std::vector<std::u16string> seen;
 };
 
+// A window that counts how often it was shown.
+struct ShownWindow final : WindowView {
+    void showWindow() override { ++shows; }
+    void closeWindow() override {}
+    int shows = 0;
+};
+
 // A form on the fakes and the system's settings store, as a program in a
 // folder of its own (or in programFolder).
 struct FakeForm {
@@ -273,11 +280,23 @@ inline bool fullMatch(const std::string& pattern, std::u16string_view text) {
     return std::regex_match(utf8(text), std::regex(pattern));
 }
 
-inline const std::string kAveragePattern = "\\r\\n 平均速度: \\d+ms\\.";
+// The error report's text for an overflow.
+inline const std::u16string kOverflow = u"Error 6: Overflow: the number does not fit its variable";
 
-// Reply lines of 32 bytes and the average, whatever the times.
+// A reply line of 32 bytes, and the summary, as the form writes them; with
+// "\\d+" for a time, and the dots of an address escaped, they are patterns.
+inline std::u16string replyLine(std::u16string_view rtt, std::u16string_view from = u"127.0.0.1",
+                                int ttl = 64) {
+    return u" Reply from " + std::u16string(from) + u": Bytes = 32 RTT = " + std::u16string(rtt) +
+           u"ms TTL = " + ascii(std::to_string(ttl)) + u"\r\n";
+}
+inline std::u16string summary(std::u16string_view average) {
+    return u"\r\n 平均速度: " + std::u16string(average) + u"ms.";
+}
+
+// Reply lines and the average, whatever the times.
 inline std::string repliesPattern(const std::string& from, int count, int ttl) {
     const std::string escaped = std::regex_replace(from, std::regex("[.]"), "\\.");
-    return "( Reply from " + escaped + ": Bytes = 32 RTT = \\d+ms TTL = " + std::to_string(ttl) +
-           "\\r\\n){" + std::to_string(count) + "}" + kAveragePattern;
+    return "(" + utf8(replyLine(u"\\d+", ascii(escaped), ttl)) + "){" + std::to_string(count) +
+           "}" + utf8(summary(u"\\d+"));
 }

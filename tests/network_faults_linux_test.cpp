@@ -368,9 +368,9 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
         ASSERT_TRUE(client.shell("echo 1 0 >/proc/sys/net/ipv4/ping_group_range"));
         LinuxIcmpHelper datagramOnly(Kind::DatagramOnly);
         EXPECT_EQ(datagramOnly.IcmpCreateFile(), IcmpHelper::kInvalidHandle);
-        EXPECT_EQ(datagramOnly.lastOpenError(), EACCES);
+        EXPECT_EQ(datagramOnly.openFailure().error, EACCES);
         const auto viaHelper = helper.IcmpCreateFile();
-        EXPECT_EQ(helper.lastOpenError(), 0);
+        EXPECT_EQ(helper.openFailure().error, 0);
         const auto again = helper.IcmpCreateFile();
         EXPECT_EQ(childrenOf(getpid()).size(), 1u);
         for (const auto handle : {datagram, viaHelper, again}) {

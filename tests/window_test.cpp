@@ -1,6 +1,5 @@
 #include "gui/window.h"
 #include "app/toolkit_language.h"
-#include "gui/ico_icon.h"
 #include "gui/qt_window_system.h"
 #include "netns.h"
 #include "window_behaviour.h"
@@ -203,38 +202,6 @@ TEST(Window, shouldKeepTheLabelsReadableUnderADarkPalette) {
     QApplication::setPalette(light);
     EXPECT_EQ(background, QColor(0x35, 0x35, 0x35));
 }
-
-// The desktop's icons and the window's are the same images: the window's is read
-// from the .ico without the image plugin, each size as its PNG.
-TEST(Window, shouldCarryTheIconOfTheDesktopEntry) {
-    const QByteArray ico = readFile(QStringLiteral(PING_SOURCE_DIR "/resources/sondrel-ping.ico"));
-    const QIcon icon = iconFromIco(ico);
-    ASSERT_EQ(icon.availableSizes(), QList<QSize>({{16, 16}, {24, 24}, {32, 32}, {48, 48}}));
-    for (const int size : {16, 24, 32, 48}) {
-        const QImage png(
-            QStringLiteral(PING_SOURCE_DIR "/resources/sondrel-ping-%1.png").arg(size));
-        EXPECT_EQ(icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
-                  png.convertToFormat(QImage::Format_ARGB32_Premultiplied))
-            << size;
-    }
-    // Whatever the bytes, no crash and nothing read past their end; a cut
-    // image, or one wider than an icon, is left out.
-    for (qsizetype cut = 0; cut < ico.size(); cut += 97) {
-        EXPECT_LT(iconFromIco(ico.first(cut)).availableSizes().size(), 4);
-    }
-    // Each image damaged its own way; the 16-pixel one said to be just its
-    // header and colours, the 24-pixel one a byte less.
-    QByteArray bad = ico;
-    bad[6 + 16 * 7 + 15] = 0x7F;                            // the 48-pixel image's offset
-    qToLittleEndian<int32_t>(-256, bad.data() + 9038 + 4);  // the 32-pixel one's width
-    qToLittleEndian<int32_t>(40 + 16 * 16 * 4, bad.data() + 6 + 16 + 8);
-    qToLittleEndian<int32_t>(40 + 24 * 24 * 4 - 1, bad.data() + 6 + 16 * 3 + 8);
-    EXPECT_EQ(iconFromIco(bad).availableSizes(), QList<QSize>({{16, 16}}));
-    EXPECT_TRUE(iconFromIco(QByteArray(64, '\xFF')).isNull());
-    EXPECT_EQ(Window().window.windowIcon().availableSizes().size(), 4);
-}
-
-const std::u16string kOverflow = u"Error 6: Overflow: the number does not fit its variable";
 
 // Where a button box puts each role is the style's choice.
 struct ButtonLayoutStyle final : QProxyStyle {

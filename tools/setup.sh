@@ -3,7 +3,7 @@
 # nothing when they are all there.
 set -eu
 
-packages="cmake make g++ pkg-config qt6-base-dev libxcb1-dev libidn2-dev libgtest-dev libcap2-bin libseccomp-dev
+packages="cmake make g++ pkg-config qt6-base-dev libxcb1-dev libidn2-dev libgtest-dev libcap-dev libcap2-bin libseccomp-dev
   fonts-wqy-microhei qt6-translations-l10n iproute2 dpkg-dev file desktop-file-utils
   appstream appstream-compose iputils-ping lintian"
 # `make fuzz`: libFuzzer comes with clang.

@@ -1,9 +1,11 @@
-// The echo exchange with the ICMP helper.
+// The echo exchange with the ICMP helper, and the text written for each reply.
 
 #include "form/frm_ping.h"
-#include "ping/address_text.h"
+#include "form/reply_status.h"
+#include "platform/address_text.h"
 #include "report/checked.h"
 #include "report/procedure.h"
+#include "report/text.h"
 
 namespace {
 
@@ -29,6 +31,12 @@ std::u16string openFailureText(const IcmpOpenFailure& failure) {
                u"  sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\r\n";
     }
     return u"No ICMP socket could be opened: " + reason + u".\r\n";
+}
+
+// 198.18.0.1: the four bytes in network order.
+std::u16string dottedText(const uint8_t (&address)[4]) {
+    return decimal(address[0]) + u'.' + decimal(address[1]) + u'.' + decimal(address[2]) + u'.' +
+           decimal(address[3]);
 }
 
 }  // namespace
@@ -91,5 +99,37 @@ void FrmPing::vbIcmpSendEcho() {
 void FrmPing::vbIcmpCloseHandle() {
     report(u"in vbIcmpCloseHandle").run([&](Procedure& s) {
         s([&] { icmp_.IcmpCloseHandle(IcmpHandle); });
+    });
+}
+
+void FrmPing::GetRCode() {
+    report(u"in GetRCode").run([&](Procedure& s) {
+        s([&] { ReplyStatusText.clear(); });
+        for (const StatusText& row : kStatusTexts) {
+            if (s.test([&] { return EchoReply.Status == row.status; })) {
+                s([&] { ReplyStatusText = row.text; });
+            }
+        }
+        s([&] { ui_.yield(); });
+        if (closed_) {
+            return;
+        }
+        if (s.test([&] { return !ReplyStatusText.empty(); })) {
+            if (s.test([&] { return ReplyStatusText == u"Success"; })) {
+                s([&] { TotalRtt = add32(TotalRtt, EchoReply.RoundTripTime); });
+                s([&] {
+                    appendStatus(u" Reply from " + ReplyAddressText + u": Bytes = " +
+                                 decimal(EchoReply.DataSize) + u" RTT = " +
+                                 decimal(EchoReply.RoundTripTime) + u"ms TTL = " +
+                                 decimal(EchoReply.Options.Ttl) + u"\r\n");
+                });
+                return;
+            }
+            s([&] { StatusShown = 1; });
+            s([&] { appendStatus(ReplyStatusText); });
+            return;
+        }
+        s([&] { StatusShown = 1; });
+        s([&] { appendStatus({}); });
     });
 }

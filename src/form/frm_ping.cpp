@@ -1,5 +1,6 @@
-#include "form/frm_ping.h"
+// The window: its showing and closing, keys and focus.
 
+#include "form/frm_ping.h"
 #include "report/procedure.h"
 
 FrmPing::FrmPing(Services services)
@@ -53,6 +54,49 @@ Procedure FrmPing::report(std::u16string_view label) {
     return Procedure::report(ui_, label, [this] {
         if (running_) {
             requestStop();
+        }
+    });
+}
+
+void FrmPing::Host_KeyDown(int16_t& keyCode, int16_t /*shift*/) {
+    report(u"in Host_KeyDown").run([&](Procedure& s) {
+        if (s.test([&] { return keyCode == KeyCode::Return; })) {
+            s([&] { cmdPing_Click(); });
+            s([&] { ui_.yield(); });
+        }
+    });
+}
+
+void FrmPing::removeBlanks(TextBox& box) {
+    Procedure::skip().run([&](Procedure& s) {
+        std::u16string text;
+        s([&] { text = box.text(); });
+        s([&] { std::erase_if(text, [](char16_t c) { return c == u' ' || c == u'\u3000'; }); });
+        s([&] { box.setText(text); });
+    });
+}
+
+void FrmPing::Host_LostFocus() {
+    removeBlanks(Host);
+}
+void FrmPing::lblPingTimes_LostFocus() {
+    removeBlanks(lblPingTimes);
+}
+void FrmPing::lblPacketSize_LostFocus() {
+    removeBlanks(lblPacketSize);
+}
+
+void FrmPing::cmdClose_Click() {
+    StopFlag = -1;
+    ui_.yield();
+    ui_.yield();
+    Unload();
+}
+
+void FrmPing::Form_QueryUnload(int16_t& cancel, int16_t /*reason*/) {
+    report(u"in Form_QueryUnload").run([&](Procedure& s) {
+        if (s.test([&] { return cmdPing.caption() == kStop; })) {
+            s([&] { cancel = -1; });
         }
     });
 }

@@ -16,8 +16,10 @@
 class Procedure;
 
 // The one window: its controls, the state its procedures share, and every
-// procedure, a file each: the run, the echo exchange and the reply text;
-// the socket library and the lookup; input, start-up and settings.
+// procedure, in a file for each part of the work: run.cpp the run;
+// echo.cpp the echo exchange and the reply text; winsock.cpp the socket
+// library and the lookup; frm_ping.cpp showing, closing, keys and focus;
+// settings.cpp start-up and the settings file.
 //
 // The state is public on purpose: like the controls, it is the window's,
 // and the procedures talk through it.
@@ -29,6 +31,10 @@ public:
         SocketLibrary& winsock;
         SettingsStore& settings;
     };
+
+    // The start/stop button's captions during a run and after it.
+    static constexpr std::u16string_view kStop = u"Stop";
+    static constexpr std::u16string_view kPing = u"Ping";
 
     // The exit status when the socket library is refused at a check.
     static constexpr int kExitSocketLibraryRefused = 3;

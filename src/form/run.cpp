@@ -7,13 +7,6 @@
 #include "report/procedure.h"
 #include "report/text.h"
 
-namespace {
-
-constexpr std::u16string_view kStop = u"Stop";
-constexpr std::u16string_view kPing = u"Ping";
-
-}  // namespace
-
 void FrmPing::cmdPing_Click() {
     pingClicked();
     while (startDeferred_ && !running_) {

@@ -2,16 +2,15 @@
 
 #include "form/frm_ping.h"
 #include "form/layout.h"
-#include "gui/ico_icon.h"
 #include "gui/qt_text.h"
 #include "gui/window_contents.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -290,10 +289,13 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
     // The resources live in a static library, which the linker would drop.
     Q_INIT_RESOURCE(resources);
     setWindowTitle(QString::fromUtf16(kFormCaption));
-    QFile ico(QStringLiteral(":/sondrel-ping.ico"));
-    if (ico.open(QIODevice::ReadOnly)) {
-        setWindowIcon(iconFromIco(ico.readAll()));
+    // The sizes of the Windows program's icon, in the format the toolkit
+    // reads without a plugin.
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48}) {
+        icon.addFile(QStringLiteral(":/sondrel-ping-%1.png").arg(size), {size, size});
     }
+    setWindowIcon(icon);
     QFont font(QStringLiteral("WenQuanYi Micro Hei"));
     font.setPixelSize(kFontPixels);
     // The hinter would page in some 2 MB more of the font file, and the

@@ -99,3 +99,13 @@ public:
 
     virtual bool IcmpCloseHandle(Handle handle) = 0;
 };
+
+// For an IcmpHelper: the first handle from next on that is neither 0, the
+// invalid one nor a key of used; next moves past it.
+template <class HandleMap>
+IcmpHelper::Handle unusedHandle(const HandleMap& used, IcmpHelper::Handle& next) {
+    while (next == 0 || next == IcmpHelper::kInvalidHandle || used.contains(next)) {
+        ++next;
+    }
+    return next++;
+}

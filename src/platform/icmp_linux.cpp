@@ -150,10 +150,7 @@ IcmpHelper::Handle LinuxIcmpHelper::IcmpCreateFile() {
     }
     openStart_ = IcmpHelperProcess::Start::Serving;
     openError_ = 0;
-    while (nextHandle_ == 0 || nextHandle_ == kInvalidHandle || handles_.contains(nextHandle_)) {
-        ++nextHandle_;
-    }
-    const Handle handle = nextHandle_++;
+    const Handle handle = unusedHandle(handles_, nextHandle_);
     handles_.emplace(handle, Echoer{std::move(socket)});
     return handle;
 }

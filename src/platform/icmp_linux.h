@@ -51,10 +51,6 @@ public:
                             uint32_t replySize, uint32_t timeoutMs) override;
     bool IcmpCloseHandle(Handle handle) override;
 
-    // errno of the latest IcmpCreateFile (0 when it succeeded, or when the
-    // helper ended before it was ready).
-    int lastOpenError() const { return openError_; }
-
     // Called at every frame of the display (16 ms) from the send on while an
     // echo waits for its answer, never after its time-out: the window can
     // show what it holds back while the thread waits for the network.

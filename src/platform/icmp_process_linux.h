@@ -27,7 +27,6 @@ public:
 
     Start start() const { return start_; }
     int error() const { return error_; }
-    pid_t pid() const { return pid_; }
     int fd() const { return fd_; }
 
     // False once it was found to have ended (and was reaped): its answer or

@@ -91,11 +91,9 @@ IcmpHelper::Handle WindowsIcmpHelper::keep(void* systemHandle) {
         return kInvalidHandle;
     }
     openError_ = 0;
-    while (nextHandle_ == 0 || nextHandle_ == kInvalidHandle || handles_.contains(nextHandle_)) {
-        ++nextHandle_;
-    }
-    handles_.emplace(nextHandle_, systemHandle);
-    return nextHandle_++;
+    const Handle handle = unusedHandle(handles_, nextHandle_);
+    handles_.emplace(handle, systemHandle);
+    return handle;
 }
 
 IcmpHelper::Handle WindowsIcmpHelper::IcmpCreateFile() {
