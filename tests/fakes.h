@@ -297,6 +297,7 @@ inline std::u16string summary(std::u16string_view average) {
 // Reply lines and the average, whatever the times.
 inline std::string repliesPattern(const std::string& from, int count, int ttl) {
     const std::string escaped = std::regex_replace(from, std::regex("[.]"), "\\.");
-    return "(" + utf8(replyLine(u"\\d+", ascii(escaped), ttl)) + "){" + std::to_string(count) +
-           "}" + utf8(summary(u"\\d+"));
+    std::string pattern = utf8(u'(' + replyLine(u"\\d+", ascii(escaped), ttl) + u"){");
+    pattern += std::to_string(count) + '}';
+    return pattern + utf8(summary(u"\\d+"));
 }
