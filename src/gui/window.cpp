@@ -6,6 +6,8 @@
 #include "gui/qt_text.h"
 #include "gui/window_contents.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
@@ -189,13 +191,6 @@ protected:
     }
 };
 
-// Each input box and the label that names it.
-constexpr std::pair<std::string_view, std::string_view> kLabelled[] = {
-    {"lblIpHost", "Host"},
-    {"lblPings", "lblPingTimes"},
-    {"lblPacket", "lblPacketSize"},
-};
-
 // Relative luminance of a colour as seen on screen (sRGB), 0 to 1.
 double luminance(const QColor& colour) {
     const auto linear = [](float value) {
@@ -238,6 +233,20 @@ QRect onScreen(QRect window, const QRect& available) {
     window.moveTo(axis(window.x(), window.width(), available.x(), available.width()),
                   axis(window.y(), window.height(), available.y(), available.height()));
     return window;
+}
+
+// The roles a screen reader expects: the window an application's frame,
+// which the toolkit would make a plain widget's filler, and the frame that
+// groups the inputs a panel, which the toolkit would make a window's frame.
+QAccessibleInterface* accessibleContainer(const QString& className, QObject* object) {
+    if (className == u"QWidget" && dynamic_cast<FormWindow*>(object) != nullptr) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    }
+    if (className == u"QFrame" &&
+        dynamic_cast<FormWindow*>(static_cast<QWidget*>(object)->parentWidget()) != nullptr) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Grouping);
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -289,6 +298,7 @@ QWidget* makeWidget(const ControlLayout& c, QWidget* parent) {
 FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Views>()) {
     // The resources live in a static library, which the linker would drop.
     Q_INIT_RESOURCE(resources);
+    QAccessible::installFactory(accessibleContainer);
     setWindowTitle(QString::fromUtf16(kFormCaption));
     QFile ico(QStringLiteral(":/sondrel-ping.ico"));
     if (ico.open(QIODevice::ReadOnly)) {
@@ -349,16 +359,22 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
     }
     showLabelBackgrounds();
 
-    // Tab order by tab index, over the controls that take the focus.
-    std::vector<std::size_t> order;
-    for (const FormControl& f : kFormControls) {
-        order.push_back(f.layout);
-    }
-    std::sort(order.begin(), order.end(), [](std::size_t a, std::size_t b) {
-        return kControls[a].tabIndex < kControls[b].tabIndex;
-    });
-    for (size_t i = 1; i < order.size(); ++i) {
-        setTabOrder(widgets[order[i - 1]], widgets[order[i]]);
+    // Tab walks the controls that take the focus. A screen reader lists a
+    // widget's children in the order they are stacked: the frame's raised in
+    // that order too; the window's two as made, the results box over the
+    // frame's edge.
+    QWidget* previous = nullptr;
+    for (const std::size_t i : controlOrder()) {
+        if (std::ranges::any_of(kFormControls,
+                                [i](const FormControl& f) { return f.layout == i; })) {
+            if (previous != nullptr) {
+                setTabOrder(previous, widgets[i]);
+            }
+            previous = widgets[i];
+        }
+        if (*kControls[i].container != '\0') {
+            widgets[i]->raise();
+        }
     }
 
     // A screen reader names each box as its label does, without the colon.

@@ -27,14 +27,6 @@ constexpr WPARAM kResultsLimit = 32767 * 128;
 constexpr int16_t kFromUser = 0;
 constexpr int16_t kFromWindows = 2;
 
-// Each input box and the label that names it: a screen reader names a box
-// by the label just before it among the frame's controls.
-constexpr std::pair<std::string_view, std::string_view> kLabelled[] = {
-    {"lblIpHost", "Host"},
-    {"lblPings", "lblPingTimes"},
-    {"lblPacket", "lblPacketSize"},
-};
-
 int scaled(int twips, UINT dpi) {
     return MulDiv(twips, static_cast<int>(dpi), 1440);
 }
@@ -175,31 +167,6 @@ HWND makeControl(const ControlLayout& c, HWND parent, std::size_t layout) {
     return CreateWindowExW(extended, kind, wide(c.caption), style, 0, 0, 0, 0, parent,
                            reinterpret_cast<HMENU>(static_cast<UINT_PTR>(idOf(layout))),
                            GetModuleHandleW(nullptr), nullptr);
-}
-
-// The controls of each container in tab-index order, each label just before
-// the box it names: the order Tab walks and screen readers read.
-std::vector<std::size_t> controlOrder() {
-    std::vector<std::size_t> byTab(std::size(kControls));
-    for (std::size_t i = 0; i < byTab.size(); ++i) {
-        byTab[i] = i;
-    }
-    std::sort(byTab.begin(), byTab.end(), [](std::size_t a, std::size_t b) {
-        return kControls[a].tabIndex < kControls[b].tabIndex;
-    });
-    std::vector<std::size_t> order;
-    for (const std::size_t i : byTab) {
-        if (kControls[i].kind == ControlKind::Label) {
-            continue;
-        }
-        for (const auto& [label, box] : kLabelled) {
-            if (box == kControls[i].name) {
-                order.push_back(controlIndex(label));
-            }
-        }
-        order.push_back(i);
-    }
-    return order;
 }
 
 }  // namespace
