@@ -10,6 +10,7 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
@@ -419,6 +420,26 @@ void FormWindow::paintWhileWaiting() {
     // window manager's ping, which the toolkit answers only there, waits for
     // the yields, which come at every echo.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    answerScreenReader();
+}
+
+void FormWindow::answerScreenReader() {
+    if (!QAccessible::isActive()) {
+        return;
+    }
+    // The toolkit's bridge reads the accessibility bus on a thread of its own
+    // and posts each question to the object it registered for the path asked;
+    // only those are sent here (the bus's name and paths are the bridge's
+    // own). A focus that a question moves is lost to the form at the next
+    // yield.
+    const QDBusConnection bus(QStringLiteral("a11y"));
+    answeringScreenReader_ = true;
+    for (const char* path : {"/org/a11y/atspi/accessible", "/org/a11y/atspi/cache"}) {
+        if (QObject* object = bus.objectRegisteredAt(QLatin1String(path))) {
+            QCoreApplication::sendPostedEvents(object, QEvent::MetaCall);
+        }
+    }
+    answeringScreenReader_ = false;
 }
 
 void FormWindow::closeEvent(QCloseEvent* event) {
@@ -448,7 +469,13 @@ bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
             for (const FormControl& f : kFormControls) {
-                if (watched == views_->widgets[f.layout]) {
+                if (watched != views_->widgets[f.layout]) {
+                    continue;
+                }
+                if (answeringScreenReader_) {
+                    QMetaObject::invokeMethod(
+                        this, [this, &f] { f.handler(form_); }, Qt::QueuedConnection);
+                } else {
                     f.handler(form_);
                 }
             }
