@@ -59,8 +59,9 @@ TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
 
 // Written where the user may write; read from the first file that exists. A
 // folder the program may write keeps its own file, even one still to come,
-// unless the program is installed there: then, even for root, the user's file
-// and its prefix's defaults.
+// unless the program is installed there (a folder of the system's, or a
+// prefix with the desktop entry): then, even for root, the user's file and
+// its prefix's defaults.
 TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsReadOnly) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root for read-only bind mounts in a private mount namespace";
@@ -96,6 +97,7 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
         {bare.path(), rel, a, home, home},
         {installed, rel, a, defaults, home},
         {installed, config.path(), a, user, user},
+        {"/usr/bin", rel, a, etcFile, home},  // without its desktop entry
     };
     // As under /usr, where even root may not write once the capabilities are dropped.
     const auto readOnly = [](const QTemporaryDir& dir) {

@@ -104,6 +104,13 @@ bool absolute(std::string_view path) {
     return path.starts_with('/');
 }
 
+// The system's own folders, where packages put programs: a program there is
+// installed, whoever runs it and whatever files its package still has.
+bool systemFolder(std::string_view folder) {
+    return folder.starts_with("/usr/") || folder.starts_with("/opt/") || folder == "/bin" ||
+           folder == "/sbin";
+}
+
 // A new file in the target's folder, with a name of its own: created with
 // 0666 so that the umask applies, as to any file a program creates.
 int createTemporary(const std::string& target, std::string& name) {
@@ -132,7 +139,8 @@ LinuxSettingsStore::LinuxSettingsStore(const std::string& programFolder,
     // folder, whoever may write there: no package owns a file there, and
     // every user's window would read it.
     const std::string prefix = folderOf(programFolder);
-    const bool installed = isRegularFile(prefix + "/share/applications/sondrel-ping.desktop");
+    const bool installed = systemFolder(programFolder) ||
+                           isRegularFile(prefix + "/share/applications/sondrel-ping.desktop");
     if (!installed && access(programFolder.c_str(), W_OK) == 0) {
         writePath_ = beside;
         readOrder_ = {beside};

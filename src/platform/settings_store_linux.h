@@ -15,7 +15,8 @@
 // the user's file, the one beside a copy, "sondrel-ping/Settings.inf" in each
 // absolute folder of the colon-separated xdgConfigDirs (empty: /etc/xdg), and
 // for an installed program the same in its prefix's etc/xdg (/etc/xdg for
-// /usr). Installed: the prefix, the folder above the program's, holds its
+// /usr). Installed: in a folder of the system's (under /usr or /opt, /bin,
+// /sbin), or where the prefix, the folder above the program's, holds its
 // desktop entry, share/applications/sondrel-ping.desktop.
 // Paths are bytes, as the system has them; the form sees them in the
 // locale's encoding. Make it after the capabilities are dropped: root's
