@@ -172,13 +172,17 @@ LinuxSettingsStore::LinuxSettingsStore(const std::string& programFolder,
     }
 }
 
-std::u16string LinuxSettingsStore::readPath() const {
+std::string LinuxSettingsStore::readBytes() const {
     for (const std::string& path : readOrder_) {
         if (isRegularFile(path)) {
-            return decodeLocale(path);
+            return path;
         }
     }
-    return writePath();
+    return writePath_;
+}
+
+std::u16string LinuxSettingsStore::readPath() const {
+    return decodeLocale(readBytes());
 }
 
 std::u16string LinuxSettingsStore::writePath() const {
@@ -191,7 +195,9 @@ uint32_t LinuxSettingsStore::GetPrivateProfileStringA(const char* section, const
     if (size == 0) {
         return 0;
     }
-    const std::optional<std::string> content = readRegularFile(file);
+    // The read path as the form has it, in the locale's encoding: its bytes.
+    const std::string path = file == localeBytes(readPath()) ? readBytes() : file;
+    const std::optional<std::string> content = readRegularFile(path.c_str());
     std::optional<std::string_view> value;
     if (content) {
         value = findProfileValue(*content, section, key);
@@ -204,7 +210,7 @@ uint32_t LinuxSettingsStore::GetPrivateProfileStringA(const char* section, const
 }
 
 std::u16string LinuxSettingsStore::replace(const std::u16string& path, std::string_view content) {
-    const std::string target = localeBytes(path);
+    const std::string target = path == writePath() ? writePath_ : localeBytes(path);
     if (target.empty()) {
         return reason(ENOENT);  // a path the locale cannot hold
     }
