@@ -2,7 +2,8 @@
 # A screen reader on the window while an echo to a host that does not answer
 # waits: the window is a frame listing its controls in reading order, and
 # answers within the wait, while the focus that a question moves reaches the
-# form only at the run's next yield. Run as root on a session bus of its own,
+# form only at the run's next yield; a question about an offset outside the
+# text leaves nothing on stderr. Run as root on a session bus of its own,
 # in a network namespace whose loopback ignores echoes; the display is its own.
 # Prints how long the answers took. Exit status 0, 1 failed, 77 skipped.
 # Usage: screen_reader.py path/to/sondrel-ping
@@ -52,7 +53,8 @@ try:
     with open(work + "/bin/Settings.inf", "w") as settings:
         settings.write("[settings]\nhostname=127.0.0.1\ntimes= 2 \nbytes=32\n")
     os.environ.pop("QT_QPA_PLATFORM", None)
-    program = subprocess.Popen([work + "/bin/sondrel-ping"])
+    said = open(work + "/said", "w+")
+    program = subprocess.Popen([work + "/bin/sondrel-ping"], stderr=said)
     apps = lambda: [a for a in pyatspi.Registry.getDesktop(0) if a and a.name == "sondrel-ping"]
     until(lambda: apps() and apps()[0].childCount > 0, 30, "no window through AT-SPI")
     window = apps()[0][0]
@@ -87,8 +89,17 @@ try:
     until(lambda: start.name == "Ping", 10, "the run did not end")
     if text(count) != "2" or text(results).count("Request Timeout") != 2:
         fail("after the run: %r, %r" % (text(count), text(results)))
+    # Offsets outside the text: no answer, and nothing said about them.
+    results.queryText().getTextAtOffset(-1, pyatspi.TEXT_BOUNDARY_WORD_START)
+    results.queryText().getCharacterAtOffset(1000)
+    program.terminate()
+    program.wait()
+    said.seek(0)
+    if "QTextCursor" in said.read():
+        said.seek(0)
+        fail("the program said: " + said.read())
 finally:
-    if program:
+    if program and program.poll() is None:
         program.terminate()
         program.wait()
     display.terminate()
