@@ -88,6 +88,12 @@ appstreamcli validate-tree --no-net --strict --override=cid-maybe-not-rdns=pedan
     >"$work/appstream.log" 2>&1 || fail "appstreamcli: $(cat "$work/appstream.log")"
 grep -qx 'Exec=sondrel-ping' "$entry" && grep -qx 'Icon=sondrel-ping' "$entry" ||
     fail "the entry does not start the program with its icon"
+# A software centre finds the program by the words that find its menu entry.
+entryWords() { sed -n "s/^$1=//p" "$entry" | tr ';' ' '; }
+dataWords() { grep -o "<keyword$1>[^<]*" "$root"/usr/share/metainfo/*.xml | sed 's/.*>//' | tr '\n' ' '; }
+[ "$(entryWords Keywords)" = "$(dataWords '')" ] &&
+    [ "$(entryWords 'Keywords\[zh_CN\]')" = "$(dataWords ' xml:lang="zh-CN"')" ] ||
+    fail "keywords: the entry's $(entryWords Keywords), the AppStream data's $(dataWords '')"
 appstreamcli compose --no-net --result-root="$work/catalog" --origin=test "$root" \
     >"$work/compose.log" 2>&1 || fail "appstreamcli compose: $(cat "$work/compose.log")"
 
