@@ -3,6 +3,7 @@
 #include "form/frm_ping.h"
 #include "form/layout.h"
 #include "platform/system_text_win32.h"
+#include "win32/win32_window_system.h"
 
 #include <commctrl.h>
 
@@ -290,7 +291,22 @@ LRESULT CALLBACK FormWindow::windowProc(HWND window, UINT message, WPARAM wParam
                : DefWindowProcW(window, message, wParam, lParam);
 }
 
+void FormWindow::paintWhileWaiting() {
+    waiting_ = true;
+    dispatchWhileWaiting();
+    waiting_ = false;
+}
+
 LRESULT FormWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    // A click sent as BM_CLICK arrives here; the end of the session is
+    // refused, as during any run.
+    if (waiting_ && (message == WM_COMMAND || message == WM_CLOSE)) {
+        PostMessageW(window_, message, wParam, lParam);
+        return 0;
+    }
+    if (waiting_ && message == WM_QUERYENDSESSION) {
+        return FALSE;
+    }
     switch (message) {
         case WM_COMMAND:
             commanded(LOWORD(wParam), HIWORD(wParam));
@@ -393,6 +409,10 @@ LRESULT FormWindow::handleControl(HWND box, UINT message, WPARAM wParam, LPARAM 
         }
         case WM_KEYDOWN:
         case WM_SYSKEYDOWN:
+            if (host && waiting_) {
+                PostMessageW(box, message, wParam, lParam);
+                return 0;
+            }
             if (host) {
                 int16_t keyCode = static_cast<int16_t>(wParam & 0xFF);
                 const auto shift =
