@@ -17,8 +17,10 @@ all: build
 setup:
 	@tools/setup.sh
 
+# Configured once; the build configures again itself when a CMake file changed.
 build: setup
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
+	@test -f $(BUILD)/CMakeCache.txt || \
+		cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build

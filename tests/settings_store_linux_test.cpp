@@ -1,4 +1,5 @@
 #include "netns.h"
+#include "platform/locale_codec.h"
 
 #include <sys/fsuid.h>
 #include <sys/stat.h>
@@ -59,8 +60,9 @@ TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
 
 // Written where the user may write; read from the first file that exists. A
 // folder the program may write keeps its own file, even one still to come,
-// unless the program is installed there: then, even for root, the user's file
-// and its prefix's defaults.
+// unless the program is installed there (a folder of the system's, or a
+// prefix with the desktop entry): then, even for root, the user's file and
+// its prefix's defaults.
 TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsReadOnly) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root for read-only bind mounts in a private mount namespace";
@@ -96,6 +98,7 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
         {bare.path(), rel, a, home, home},
         {installed, rel, a, defaults, home},
         {installed, config.path(), a, user, user},
+        {"/usr/bin", rel, a, etcFile, home},  // without its desktop entry
     };
     // As under /usr, where even root may not write once the capabilities are dropped.
     const auto readOnly = [](const QTemporaryDir& dir) {
@@ -115,6 +118,26 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
                 EXPECT_EQ(QString::fromStdU16String(chosen.writePath()), row.write);
             }
         });
+}
+
+// A home whose last byte no locale spells: the form sees the paths decoded,
+// and what it saves and reads is in that home, in UTF-8 as in ASCII.
+TEST(LinuxSettingsStore, shouldSaveInAHomeTheLocaleCannotSpell) {
+    const QTemporaryDir dir;
+    const std::string home = QFile::encodeName(dir.path()).toStdString() + "/h\xFF";
+    for (const char* locale : {"C.UTF-8", "C"}) {
+        std::setlocale(LC_ALL, locale);
+        LinuxSettingsStore store({}, {}, home, "/nowhere");
+        const std::string content = "[settings]\nhostname="s + locale + "\n";
+        EXPECT_EQ(store.replace(store.writePath(), content), u"") << locale;
+        std::ifstream saved(home + "/.config/sondrel-ping/Settings.inf");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), content);
+        char value[16] = {};
+        store.GetPrivateProfileStringA("settings", "hostname", "", value, sizeof value,
+                                       localeBytes(store.readPath()).c_str());
+        EXPECT_STREQ(value, locale);
+    }
+    std::setlocale(LC_ALL, "C.UTF-8");
 }
 
 // Its type and mode, 0 where there is nothing; a link is not followed.

@@ -271,9 +271,10 @@ std::string answer(const std::string& command) {
     return said;
 }
 
-// Without a display, with one that is not there, for -h, and for an argument
-// that is not the toolkit's: one line, and the end. The package test asks
-// for --version and --help.
+// Without a display, with one that is not there, for -h, and, display or
+// not, for an argument that is not the toolkit's, a toolkit option without
+// its value, or --version with more: one line, and the end. The package test
+// asks for --version and --help.
 TEST(Program, shouldAnswerInOneLineWhereItOpensNoWindow) {
     const std::pair<std::string, std::string> cases[] = {
         {PING_PROGRAM, "sondrel-ping: no display[^\n]*\nstatus 2\n"},
@@ -281,8 +282,9 @@ TEST(Program, shouldAnswerInOneLineWhereItOpensNoWindow) {
          "[^\n]*\\(could not connect to display :79\\)[^\n]*\nstatus 2\n"},
         {PING_PROGRAM " -h",
          "Usage: sondrel-ping \\[--version \\| -h \\| --help\\][^\n]*\nstatus 0\n"},
-        {"QT_QPA_PLATFORM=offscreen " PING_PROGRAM " -reverse --bogus",
-         "[^\n]*unknown argument '--bogus'[^\n]*\nstatus 2\n"},
+        {PING_PROGRAM " -reverse --bogus", "[^\n]*unknown argument '--bogus'[^\n]*\nstatus 2\n"},
+        {PING_PROGRAM " -style", "[^\n]*'-style' needs a value[^\n]*\nstatus 2\n"},
+        {PING_PROGRAM " --version extra", "[^\n]*takes no other argument[^\n]*\nstatus 2\n"},
     };
     for (const auto& [command, said] : cases) {
         const std::string heard = answer(command);

@@ -5,7 +5,8 @@ set -eu
 
 packages="cmake make g++ pkg-config qt6-base-dev libxcb1-dev libidn2-dev libgtest-dev libcap-dev libcap2-bin libseccomp-dev
   fonts-wqy-microhei qt6-translations-l10n iproute2 dpkg-dev file desktop-file-utils
-  appstream appstream-compose iputils-ping lintian"
+  appstream appstream-compose iputils-ping lintian
+  python3-pyatspi at-spi2-core dbus xvfb"
 # `make fuzz`: libFuzzer comes with clang.
 if [ "${1:-}" = fuzz ]; then
     packages="$packages clang-14 libclang-rt-14-dev"

@@ -54,23 +54,44 @@ bool haveDisplay() {
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
-// --version and --help (-h) are answered at once, without a display. The
-// toolkit takes its own options; main() refuses what is left.
+// --version and --help (-h) are answered at once, without a display, and
+// only alone. The toolkit takes its own options; main() refuses what is left.
 std::optional<int> answerCommandLine(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        if (argument == "--version") {
-            std::puts("sondrel-ping " PING_VERSION);
-            return 0;
+        if (argument != "--version" && argument != "--help" && argument != "-h") {
+            continue;
         }
-        if (argument == "--help" || argument == "-h") {
-            std::puts(
-                "Usage: sondrel-ping [--version | -h | --help] [Qt options]: opens a window "
-                "that pings a host (see man sondrel-ping).");
-            return 0;
+        if (argc > 2) {
+            std::fprintf(stderr, "sondrel-ping: %s takes no other argument.\n", argv[i]);
+            return 2;
         }
+        std::puts(argument == "--version"
+                      ? "sondrel-ping " PING_VERSION
+                      : "Usage: sondrel-ping [--version | -h | --help] [Qt options]: opens a "
+                        "window that pings a host (see man sondrel-ping).");
+        return 0;
     }
     return std::nullopt;
+}
+
+// The toolkit's options that it leaves in argv when their value is missing.
+bool needsValue(std::string_view option) {
+    if (option.starts_with("--")) {
+        option.remove_prefix(1);
+    }
+    return option == "-style" || option == "-stylesheet" || option == "-display" ||
+           option == "-name";
+}
+
+// A screen reader may ask the results box about an offset past its text; the
+// toolkit answers with nothing, and says so on stderr each time.
+QtMessageHandler passOn = nullptr;
+void dropOffsetsOutOfRange(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (!text.startsWith(u"QTextCursor::setPosition: Position '") ||
+        !text.endsWith(u"' out of range")) {
+        passOn(type, context, text);
+    }
 }
 
 }  // namespace
@@ -88,26 +109,36 @@ int main(int argc, char** argv) {
         return *answered;
     }
     std::setlocale(LC_ALL, "");
-    if (!haveDisplay()) {
+    // Without a display the toolkit still takes its options, on its minimal
+    // platform, so that a bad one is named as such.
+    const bool display = haveDisplay();
+    if (!display) {
+        qputenv("QT_QPA_PLATFORM", "minimal");
+    }
+    passOn = qInstallMessageHandler(holdBack);
+    QApplication app(argc, argv);
+    // The toolkit has taken its own options out of argv.
+    if (argc > 1) {
+        std::fprintf(stderr,
+                     needsValue(argv[1]) && argc == 2
+                         ? "sondrel-ping: option '%s' needs a value.\n"
+                         : "sondrel-ping: unknown argument '%s' (see sondrel-ping --help).\n",
+                     argv[1]);
+        return 2;
+    }
+    // Unless an option named a platform that needs none.
+    if (!display && QGuiApplication::platformName() == u"minimal") {
         std::fputs(
             "sondrel-ping: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); start it "
             "from a desktop session, over 'ssh -X', or under a virtual one with 'xvfb-run'.\n",
             stderr);
         return 2;
     }
-    const QtMessageHandler passOn = qInstallMessageHandler(holdBack);
-    QApplication app(argc, argv);
-    qInstallMessageHandler(passOn);
+    qInstallMessageHandler(dropOffsetsOutOfRange);
     for (const Message& message : heldBack) {
         if (!aboutRuntimeFolder(message)) {
             passOn(message.type, {nullptr, 0, nullptr, message.category.constData()}, message.text);
         }
-    }
-    // The toolkit has taken its own options out of argv.
-    if (argc > 1) {
-        std::fprintf(stderr, "sondrel-ping: unknown argument '%s' (see sondrel-ping --help).\n",
-                     argv[1]);
-        return 2;
     }
     Program program;
     program.form.Form_Load();

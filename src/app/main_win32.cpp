@@ -52,7 +52,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     FrmPing form({windowSystem, icmp, winsock, settings});
     FormWindow window(form);
     windowSystem.setOwner(window.handle());
-    icmp.setWhileWaiting(dispatchPaint);
+    icmp.setWhileWaiting([&window] { window.paintWhileWaiting(); });
 
     form.Form_Load();
     MSG msg;

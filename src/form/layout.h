@@ -1,8 +1,11 @@
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <iterator>
 #include <string_view>
+#include <utility>
 
 // The window's fixed layout, in twips (15 to a pixel at 96 dots per inch).
 
@@ -59,4 +62,37 @@ constexpr std::size_t controlIndex(std::string_view name) {
 
 consteval const ControlLayout& controlLayout(std::string_view name) {
     return kControls[controlIndex(name)];
+}
+
+// Each input box and the label that names it.
+inline constexpr std::pair<std::string_view, std::string_view> kLabelled[] = {
+    {"lblIpHost", "Host"},
+    {"lblPings", "lblPingTimes"},
+    {"lblPacket", "lblPacketSize"},
+};
+
+// The controls by tab index, each label just before the box it names: the
+// order in which Tab walks them and a screen reader lists them.
+constexpr std::array<std::size_t, std::size(kControls)> controlOrder() {
+    std::array<std::size_t, std::size(kControls)> byTab{};
+    for (std::size_t i = 0; i < byTab.size(); ++i) {
+        byTab[i] = i;
+    }
+    std::sort(byTab.begin(), byTab.end(), [](std::size_t a, std::size_t b) {
+        return kControls[a].tabIndex < kControls[b].tabIndex;
+    });
+    std::array<std::size_t, std::size(kControls)> order{};
+    std::size_t next = 0;
+    for (const std::size_t i : byTab) {
+        if (kControls[i].kind == ControlKind::Label) {
+            continue;
+        }
+        for (const auto& [label, box] : kLabelled) {
+            if (box == kControls[i].name) {
+                order[next++] = controlIndex(label);
+            }
+        }
+        order[next++] = i;
+    }
+    return order;
 }

@@ -5,8 +5,11 @@
 #include "gui/qt_text.h"
 #include "gui/window_contents.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QFrame>
@@ -188,13 +191,6 @@ protected:
     }
 };
 
-// Each input box and the label that names it.
-constexpr std::pair<std::string_view, std::string_view> kLabelled[] = {
-    {"lblIpHost", "Host"},
-    {"lblPings", "lblPingTimes"},
-    {"lblPacket", "lblPacketSize"},
-};
-
 // Relative luminance of a colour as seen on screen (sRGB), 0 to 1.
 double luminance(const QColor& colour) {
     const auto linear = [](float value) {
@@ -237,6 +233,20 @@ QRect onScreen(QRect window, const QRect& available) {
     window.moveTo(axis(window.x(), window.width(), available.x(), available.width()),
                   axis(window.y(), window.height(), available.y(), available.height()));
     return window;
+}
+
+// The roles a screen reader expects: the window an application's frame,
+// which the toolkit would make a plain widget's filler, and the frame that
+// groups the inputs a panel, which the toolkit would make a window's frame.
+QAccessibleInterface* accessibleContainer(const QString& className, QObject* object) {
+    if (className == u"QWidget" && dynamic_cast<FormWindow*>(object) != nullptr) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    }
+    if (className == u"QFrame" &&
+        dynamic_cast<FormWindow*>(static_cast<QWidget*>(object)->parentWidget()) != nullptr) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Grouping);
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -288,6 +298,7 @@ QWidget* makeWidget(const ControlLayout& c, QWidget* parent) {
 FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Views>()) {
     // The resources live in a static library, which the linker would drop.
     Q_INIT_RESOURCE(resources);
+    QAccessible::installFactory(accessibleContainer);
     setWindowTitle(QString::fromUtf16(kFormCaption));
     // The sizes of the Windows program's icon, in the format the toolkit
     // reads without a plugin.
@@ -351,16 +362,22 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
     }
     showLabelBackgrounds();
 
-    // Tab order by tab index, over the controls that take the focus.
-    std::vector<std::size_t> order;
-    for (const FormControl& f : kFormControls) {
-        order.push_back(f.layout);
-    }
-    std::sort(order.begin(), order.end(), [](std::size_t a, std::size_t b) {
-        return kControls[a].tabIndex < kControls[b].tabIndex;
-    });
-    for (size_t i = 1; i < order.size(); ++i) {
-        setTabOrder(widgets[order[i - 1]], widgets[order[i]]);
+    // Tab walks the controls that take the focus. A screen reader lists a
+    // widget's children in the order they are stacked: the frame's raised in
+    // that order too; the window's two as made, the results box over the
+    // frame's edge.
+    QWidget* previous = nullptr;
+    for (const std::size_t i : controlOrder()) {
+        if (std::ranges::any_of(kFormControls,
+                                [i](const FormControl& f) { return f.layout == i; })) {
+            if (previous != nullptr) {
+                setTabOrder(previous, widgets[i]);
+            }
+            previous = widgets[i];
+        }
+        if (*kControls[i].container != '\0') {
+            widgets[i]->raise();
+        }
     }
 
     // A screen reader names each box as its label does, without the colon.
@@ -405,6 +422,26 @@ void FormWindow::paintWhileWaiting() {
     // window manager's ping, which the toolkit answers only there, waits for
     // the yields, which come at every echo.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    answerScreenReader();
+}
+
+void FormWindow::answerScreenReader() {
+    if (!QAccessible::isActive()) {
+        return;
+    }
+    // The toolkit's bridge reads the accessibility bus on a thread of its own
+    // and posts each question to the object it registered for the path asked;
+    // only those are sent here (the bus's name and paths are the bridge's
+    // own). A focus that a question moves is lost to the form at the next
+    // yield.
+    const QDBusConnection bus(QStringLiteral("a11y"));
+    answeringScreenReader_ = true;
+    for (const char* path : {"/org/a11y/atspi/accessible", "/org/a11y/atspi/cache"}) {
+        if (QObject* object = bus.objectRegisteredAt(QLatin1String(path))) {
+            QCoreApplication::sendPostedEvents(object, QEvent::MetaCall);
+        }
+    }
+    answeringScreenReader_ = false;
 }
 
 void FormWindow::closeEvent(QCloseEvent* event) {
@@ -434,7 +471,13 @@ bool FormWindow::eventFilter(QObject* watched, QEvent* event) {
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
             for (const FormControl& f : kFormControls) {
-                if (watched == views_->widgets[f.layout]) {
+                if (watched != views_->widgets[f.layout]) {
+                    continue;
+                }
+                if (answeringScreenReader_) {
+                    QMetaObject::invokeMethod(
+                        this, [this, &f] { f.handler(form_); }, Qt::QueuedConnection);
+                } else {
                     f.handler(form_);
                 }
             }

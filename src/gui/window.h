@@ -21,7 +21,8 @@ public:
 
     // For each frame while the thread waits for the network: paints what
     // changed (the results that wait, a caption set in the last yield). The
-    // input, the timers and the queued calls wait for the next yield.
+    // input, the timers and the queued calls wait for the next yield; a
+    // screen reader's questions are answered.
     void paintWhileWaiting();
 
 protected:
@@ -35,8 +36,10 @@ private:
     void showWindow() override { show(); }
     void closeWindow() override { close(); }
     void showLabelBackgrounds();
+    void answerScreenReader();
 
     struct Views;
     FrmPing& form_;
     std::unique_ptr<Views> views_;
+    bool answeringScreenReader_ = false;
 };

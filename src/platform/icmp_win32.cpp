@@ -147,9 +147,9 @@ std::unique_ptr<WindowsIcmpHelper::Exchange> WindowsIcmpHelper::exchange(size_t 
     for (;;) {
         const ULONGLONG now = GetTickCount64();
         const auto left = static_cast<DWORD>(now < deadline ? deadline - now : 0);
-        const DWORD woke = whileWaiting_
-                               ? MsgWaitForMultipleObjects(1, &echo->event, FALSE, left, QS_PAINT)
-                               : WaitForSingleObject(echo->event, left);
+        const DWORD woke = whileWaiting_ ? MsgWaitForMultipleObjects(1, &echo->event, FALSE, left,
+                                                                     QS_PAINT | QS_SENDMESSAGE)
+                                         : WaitForSingleObject(echo->event, left);
         if (woke == WAIT_OBJECT_0) {
             return echo;
         }

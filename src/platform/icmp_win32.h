@@ -33,7 +33,8 @@ public:
     bool IcmpCloseHandle(Handle handle) override;
 
     // Called while an echo waits, whenever the thread's windows have
-    // something to paint; it is to dispatch paint messages only.
+    // something to paint or another thread sends them a message; it is to
+    // dispatch those only.
     void setWhileWaiting(std::function<void()> hook) { whileWaiting_ = std::move(hook); }
 
 private:

@@ -104,6 +104,13 @@ bool absolute(std::string_view path) {
     return path.starts_with('/');
 }
 
+// The system's own folders, where packages put programs: a program there is
+// installed, whoever runs it and whatever files its package still has.
+bool systemFolder(std::string_view folder) {
+    return folder.starts_with("/usr/") || folder.starts_with("/opt/") || folder == "/bin" ||
+           folder == "/sbin";
+}
+
 // A new file in the target's folder, with a name of its own: created with
 // 0666 so that the umask applies, as to any file a program creates.
 int createTemporary(const std::string& target, std::string& name) {
@@ -132,7 +139,8 @@ LinuxSettingsStore::LinuxSettingsStore(const std::string& programFolder,
     // folder, whoever may write there: no package owns a file there, and
     // every user's window would read it.
     const std::string prefix = folderOf(programFolder);
-    const bool installed = isRegularFile(prefix + "/share/applications/sondrel-ping.desktop");
+    const bool installed = systemFolder(programFolder) ||
+                           isRegularFile(prefix + "/share/applications/sondrel-ping.desktop");
     if (!installed && access(programFolder.c_str(), W_OK) == 0) {
         writePath_ = beside;
         readOrder_ = {beside};
@@ -164,13 +172,17 @@ LinuxSettingsStore::LinuxSettingsStore(const std::string& programFolder,
     }
 }
 
-std::u16string LinuxSettingsStore::readPath() const {
+std::string LinuxSettingsStore::readBytes() const {
     for (const std::string& path : readOrder_) {
         if (isRegularFile(path)) {
-            return decodeLocale(path);
+            return path;
         }
     }
-    return writePath();
+    return writePath_;
+}
+
+std::u16string LinuxSettingsStore::readPath() const {
+    return decodeLocale(readBytes());
 }
 
 std::u16string LinuxSettingsStore::writePath() const {
@@ -183,7 +195,9 @@ uint32_t LinuxSettingsStore::GetPrivateProfileStringA(const char* section, const
     if (size == 0) {
         return 0;
     }
-    const std::optional<std::string> content = readRegularFile(file);
+    // The read path as the form has it, in the locale's encoding: its bytes.
+    const std::string path = file == localeBytes(readPath()) ? readBytes() : file;
+    const std::optional<std::string> content = readRegularFile(path.c_str());
     std::optional<std::string_view> value;
     if (content) {
         value = findProfileValue(*content, section, key);
@@ -196,7 +210,7 @@ uint32_t LinuxSettingsStore::GetPrivateProfileStringA(const char* section, const
 }
 
 std::u16string LinuxSettingsStore::replace(const std::u16string& path, std::string_view content) {
-    const std::string target = localeBytes(path);
+    const std::string target = path == writePath() ? writePath_ : localeBytes(path);
     if (target.empty()) {
         return reason(ENOENT);  // a path the locale cannot hold
     }

@@ -15,11 +15,13 @@
 // the user's file, the one beside a copy, "sondrel-ping/Settings.inf" in each
 // absolute folder of the colon-separated xdgConfigDirs (empty: /etc/xdg), and
 // for an installed program the same in its prefix's etc/xdg (/etc/xdg for
-// /usr). Installed: the prefix, the folder above the program's, holds its
+// /usr). Installed: in a folder of the system's (under /usr or /opt, /bin,
+// /sbin), or where the prefix, the folder above the program's, holds its
 // desktop entry, share/applications/sondrel-ping.desktop.
-// Paths are bytes, as the system has them; the form sees them in the
-// locale's encoding. Make it after the capabilities are dropped: root's
-// override must not count.
+// Paths are bytes, as the system has them; the form sees them decoded in the
+// locale's encoding, and the paths it hands back that read as the store's
+// own go to the system as their bytes. Make it after the capabilities are
+// dropped: root's override must not count.
 class LinuxSettingsStore final : public SettingsStore {
 public:
     LinuxSettingsStore(const std::string& programFolder, std::string_view xdgConfigHome,
@@ -32,6 +34,8 @@ public:
     std::u16string replace(const std::u16string& path, std::string_view content) override;
 
 private:
+    std::string readBytes() const;
+
     std::string writePath_;  // empty: nowhere
     std::vector<std::string> readOrder_;
 };

@@ -3,6 +3,7 @@
 #include "form/frm_ping.h"
 #include "form/layout.h"
 #include "platform/system_text_win32.h"
+#include "win32/win32_window_system.h"
 
 #include <commctrl.h>
 
@@ -26,14 +27,6 @@ constexpr WPARAM kResultsLimit = 32767 * 128;
 // The reasons a close is asked for.
 constexpr int16_t kFromUser = 0;
 constexpr int16_t kFromWindows = 2;
-
-// Each input box and the label that names it: a screen reader names a box
-// by the label just before it among the frame's controls.
-constexpr std::pair<std::string_view, std::string_view> kLabelled[] = {
-    {"lblIpHost", "Host"},
-    {"lblPings", "lblPingTimes"},
-    {"lblPacket", "lblPacketSize"},
-};
 
 int scaled(int twips, UINT dpi) {
     return MulDiv(twips, static_cast<int>(dpi), 1440);
@@ -177,31 +170,6 @@ HWND makeControl(const ControlLayout& c, HWND parent, std::size_t layout) {
                            GetModuleHandleW(nullptr), nullptr);
 }
 
-// The controls of each container in tab-index order, each label just before
-// the box it names: the order Tab walks and screen readers read.
-std::vector<std::size_t> controlOrder() {
-    std::vector<std::size_t> byTab(std::size(kControls));
-    for (std::size_t i = 0; i < byTab.size(); ++i) {
-        byTab[i] = i;
-    }
-    std::sort(byTab.begin(), byTab.end(), [](std::size_t a, std::size_t b) {
-        return kControls[a].tabIndex < kControls[b].tabIndex;
-    });
-    std::vector<std::size_t> order;
-    for (const std::size_t i : byTab) {
-        if (kControls[i].kind == ControlKind::Label) {
-            continue;
-        }
-        for (const auto& [label, box] : kLabelled) {
-            if (box == kControls[i].name) {
-                order.push_back(controlIndex(label));
-            }
-        }
-        order.push_back(i);
-    }
-    return order;
-}
-
 }  // namespace
 
 struct FormWindow::Views {
@@ -323,7 +291,22 @@ LRESULT CALLBACK FormWindow::windowProc(HWND window, UINT message, WPARAM wParam
                : DefWindowProcW(window, message, wParam, lParam);
 }
 
+void FormWindow::paintWhileWaiting() {
+    waiting_ = true;
+    dispatchWhileWaiting();
+    waiting_ = false;
+}
+
 LRESULT FormWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    // A click sent as BM_CLICK arrives here; the end of the session is
+    // refused, as during any run.
+    if (waiting_ && (message == WM_COMMAND || message == WM_CLOSE)) {
+        PostMessageW(window_, message, wParam, lParam);
+        return 0;
+    }
+    if (waiting_ && message == WM_QUERYENDSESSION) {
+        return FALSE;
+    }
     switch (message) {
         case WM_COMMAND:
             commanded(LOWORD(wParam), HIWORD(wParam));
@@ -433,6 +416,10 @@ LRESULT FormWindow::handleControl(HWND box, UINT message, WPARAM wParam, LPARAM 
         }
         case WM_KEYDOWN:
         case WM_SYSKEYDOWN:
+            if (host && waiting_) {
+                PostMessageW(box, message, wParam, lParam);
+                return 0;
+            }
             if (host) {
                 int16_t keyCode = static_cast<int16_t>(wParam & 0xFF);
                 const auto shift =

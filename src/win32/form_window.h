@@ -27,6 +27,13 @@ public:
     // The control of the layout table by its name.
     HWND control(std::string_view name) const;
 
+    // For each wake while the thread waits for an echo: paints what changed
+    // and answers what other programs ask (a screen reader's WM_GETOBJECT,
+    // then the controls' own messages). What they send that would run a
+    // procedure of the form waits in the queue for the next yield, as input
+    // does.
+    void paintWhileWaiting();
+
 private:
     void showWindow() override;
     void closeWindow() override;
@@ -46,4 +53,5 @@ private:
     HWND window_ = nullptr;
     HWND focus_ = nullptr;  // the control that had the focus when the window lost it
     HFONT font_ = nullptr;
+    bool waiting_ = false;  // in paintWhileWaiting
 };

@@ -14,10 +14,13 @@ void dispatchMessage(MSG& msg) {
     DispatchMessageW(&msg);
 }
 
-void dispatchPaint() {
+void dispatchWhileWaiting() {
     MSG msg;
     // Bounded: a window that never validates would otherwise hold the thread.
-    for (int i = 0; i < 64 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT); ++i) {
+    // The sent messages are served inside PeekMessageW.
+    for (int i = 0;
+         i < 64 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE);
+         ++i) {
         DispatchMessageW(&msg);
     }
 }

@@ -24,5 +24,7 @@ private:
 // Enter, Esc) to its dialog manager first. For the message loop and yield.
 void dispatchMessage(MSG& msg);
 
-// Paints what waits to be painted, and nothing else: no input, no timer.
-void dispatchPaint();
+// Paints what waits to be painted and serves what other threads send the
+// thread's windows (a screen reader's questions), and nothing else: no
+// input, no timer.
+void dispatchWhileWaiting();
