@@ -13,8 +13,10 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -22,6 +24,7 @@
 #include <regex>
 #include <span>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -192,10 +195,35 @@ struct TempFolder {
         std::filesystem::create_directories(path);
     }
     TempFolder(const TempFolder&) = delete;
-    ~TempFolder() { std::filesystem::remove_all(path); }
+    ~TempFolder() {
+        std::error_code ignored;  // what a test left running keeps its files
+        std::filesystem::remove_all(path, ignored);
+    }
 
     std::filesystem::path path;
 };
+
+// A file's bytes; none where it cannot be read.
+inline std::string content(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void writeFile(const std::filesystem::path& file, std::string_view bytes) {
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+// done() within 30 s, asked every 50 ms until it is.
+template <class Done>
+bool eventually(Done done) {
+    for (int i = 0; i < 600; ++i) {
+        if (done()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
 
 // What a control was asked to show, in order: its texts, "focus", and
 // selections as "start+length".

@@ -3,6 +3,7 @@
 
 #include "netns.h"
 #include "platform/blanks.h"
+#include "real_form_linux.h"
 
 #include <arpa/inet.h>
 
@@ -39,11 +40,10 @@ TEST(HostileInput, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
     ASSERT_TRUE(ns.shell("ip link set lo up; ip addr add 2001:db8::7/128 dev lo"));
     const std::string a63 = "AZaz09-_" + std::string(55, 'a'), label64 = a63 + "a.test";
     const std::string name253 = a63 + ".y." + a63 + '.' + a63 + '.' + std::string(57, 'a') + ".x";
-    const QTemporaryDir etc;
-    writeFile(etc.filePath("hosts"),
-              QByteArray::fromStdString("127.0.0.1 a..b both.test " + label64 + ' ' + name253 +
-                                        "x" + "\n2001:db8::7 v6.test both.test\n"));
-    writeFile(etc.filePath("resolv.conf"), "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
+    const TempFolder etc;
+    writeFile(etc.path / "hosts", "127.0.0.1 a..b both.test " + label64 + ' ' + name253 + "x" +
+                                      "\n2001:db8::7 v6.test both.test\n");
+    writeFile(etc.path / "resolv.conf", "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
     const std::string unresolved = "Unable To Resolve Host";
     const std::string loopback = repliesPattern("127.0.0.1", 1, 64);
     // 127.0.0.1 as the resolver reads it: hexadecimal, zeros in front.
@@ -79,7 +79,7 @@ TEST(HostileInput, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
         {"::ffff:127.0.0.1, IPv4 as the resolver reads it", u"::ffff:127.0.0.1", loopback},
     };
     // This thread alone sees the two files in /etc.
-    const std::string dir = etc.path().toStdString();
+    const std::string dir = etc.path.string();
     const std::vector<Mount> mounts{{dir + "/hosts", "/etc/hosts", nullptr, ""},
                                     {dir + "/resolv.conf", "/etc/resolv.conf", nullptr, ""}};
     withMounts(mounts, [&] {

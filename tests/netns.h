@@ -4,13 +4,7 @@
 // anonymous, held only by a descriptor: closing it removes the namespace with
 // its links, addresses and routes, also when a test fails or crashes.
 
-#include "fakes.h"
-#include "platform/icmp_linux.h"
-#include "platform/settings_store_linux.h"
-#include "platform/socket_library_linux.h"
-
-// Files, folders and processes through the toolkit's tools.
-#include <QtTest>
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sched.h>
@@ -20,9 +14,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 
 // Made by a thread of its own, so the caller's namespace stays; -1 when refused.
 struct Netns {
@@ -86,44 +81,3 @@ struct InNetns {
 
     const int home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
 };
-
-// A form on the real ICMP layer and resolver of the calling thread's
-// namespace (the ICMP helper, if any, is started there too), the library
-// started as the load does.
-struct RealForm {
-    explicit RealForm(LinuxIcmpHelper::SocketKind kind = LinuxIcmpHelper::SocketKind::Auto)
-        : icmp(kind) {
-        WsaData data;
-        winsock.WSAStartup(0x0202, data);
-    }
-    const std::u16string& run(std::u16string_view host, std::u16string_view count) {
-        form.Host.setText(host);
-        form.lblPingTimes.setText(count);
-        form.cmdPing_Click();
-        return form.txtStatus.text();
-    }
-
-    ScriptedWindowSystem ui;
-    LinuxIcmpHelper icmp;
-    LinuxSocketLibrary winsock;
-    LinuxSettingsStore settings{{}, {}, {}};
-    FrmPing form{{ui, icmp, winsock, settings}};
-};
-
-// The children that a process's main thread started, zombies too.
-inline std::vector<pid_t> childrenOf(pid_t parent) {
-    const std::string pid = std::to_string(parent);
-    std::ifstream children("/proc/" + pid + "/task/" + pid + "/children");
-    return {std::istream_iterator<pid_t>(children), {}};
-}
-
-inline QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
-}
-
-inline void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}

@@ -9,6 +9,9 @@
 namespace {
 
 TEST(ScreenReader, shouldBeAnsweredWithinAnEchosWait) {
+    if (*PING_PROGRAM == '\0') {
+        GTEST_SKIP() << "the window program is the toolkit's, and this build has none";
+    }
     const Netns quiet;
     if (!quiet.shell("ip link set lo up; cd /proc/sys/net/ipv4; echo 1 >icmp_echo_ignore_all\n"
                      "echo 0 2147483647 >ping_group_range")) {

@@ -17,11 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-std::string content(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // Beside the program while the file there may be replaced; a read-only one
 // there is the installation's, and a save writes the user's own, which the
 // next start reads. A failed save says why and leaves the file as it was.

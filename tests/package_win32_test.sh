@@ -5,7 +5,7 @@
 # uninstaller's entry; the installed program starts with the installation's
 # settings and saves the user's own (window_tests' Installed test); the
 # uninstaller leaves nothing but those.
-# Usage: package_test.sh path/to/cmake path/to/build-tree
+# Usage: package_win32_test.sh path/to/cmake path/to/build-tree
 set -eu
 cmake=$1
 build=$2

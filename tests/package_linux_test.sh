@@ -6,7 +6,7 @@
 # that a software centre's catalogue takes), that its postinst never fails
 # the install, and that lintian finds no error and no warning in it. Without
 # lintian the rest still runs and the test ends as skipped.
-# Usage: package_test.sh path/to/source-tree
+# Usage: package_linux_test.sh path/to/source-tree
 set -eu
 source=$1
 work=$(mktemp -d)

@@ -1,14 +1,15 @@
 #include "gui/window.h"
 #include "app/toolkit_language.h"
 #include "gui/qt_window_system.h"
-#include "netns.h"
 #include "window_behaviour.h"
 
 // The widgets' modules whole.
+#include <QtTest>
 #include <QtWidgets>
 
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 
 namespace {
@@ -293,3 +294,15 @@ TEST(Program, shouldAnswerInOneLineWhereItOpensNoWindow) {
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // As the program does with a UTF-8 locale: Chinese texts can be encoded.
+    // After the toolkit, which sets the environment's.
+    std::setlocale(LC_ALL, "C.UTF-8");
+    ::testing::InitGoogleTest(&argc, argv);
+    // Death tests start a fresh process: the toolkit runs threads.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    return RUN_ALL_TESTS();
+}

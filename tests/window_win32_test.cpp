@@ -75,18 +75,6 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Win32, WindowBehaviour, Window);
 
 fs::path programFile;  // the program under test, from the command line
 
-// done() within 20 s, looked at every 50 ms.
-template <class Done>
-bool eventually(Done done) {
-    for (int i = 0; i < 400; ++i) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
 std::u16string textOf(HWND window) {
     DWORD_PTR length = 0;
     SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
@@ -157,17 +145,12 @@ private:
 };
 
 // A copy of the program in a folder of its own, with a settings file.
-struct Folder {
+struct Folder : TempFolder {
     explicit Folder(const std::string& settings) {
-        path =
-            fs::temp_directory_path() / ("sondrel-ping-" + std::to_string(GetCurrentProcessId()));
-        fs::create_directories(path);
-        fs::copy_file(programFile, program(), fs::copy_options::overwrite_existing);
-        std::ofstream(path / "Settings.inf", std::ios::binary) << settings;
+        fs::copy_file(programFile, program());
+        writeFile(path / "Settings.inf", settings);
     }
-    ~Folder() { fs::remove_all(path); }
     fs::path program() const { return path / programFile.filename(); }
-    fs::path path;
 };
 
 // Whether the system's own call gets a reply from 127.0.0.1: Wine's needs
@@ -215,9 +198,8 @@ TEST(Installed, shouldStartWithTheInstallationsSettingsAndSaveTheUsersOwn) {
                   program.text("lblPacketSize"),
               u"127.0.0.1|4|32");
     program.saveAndClose();
-    std::ifstream saved(fs::path(_wgetenv(L"APPDATA")) / "Sondrel Ping" / "Settings.inf",
-                        std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), kLocalhost);
+    EXPECT_EQ(content(fs::path(_wgetenv(L"APPDATA")) / "Sondrel Ping" / "Settings.inf"),
+              kLocalhost);
 }
 
 }  // namespace
