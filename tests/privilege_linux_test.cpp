@@ -123,8 +123,9 @@ TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
     // Its environment only; each command execs the next, so the process is the window's.
     const std::string command =
         "exec env -i QT_QPA_PLATFORM=offscreen HOME=" + home + " XDG_RUNTIME_DIR=" + home +
-        " QT_PLUGIN_PATH=" + root + "/plugins QT_QPA_GENERIC_PLUGINS=probe nsenter --net=" +
-        ns.path() + " setpriv --reuid=nobody --regid=" + std::to_string(nobody->pw_gid) +
+        " QT_PLUGIN_PATH=" + root +
+        "/plugins QT_QPA_GENERIC_PLUGINS=probe nsenter --net=" + ns.path() +
+        " setpriv --reuid=nobody --regid=" + std::to_string(nobody->pw_gid) +
         " --clear-groups --inh-caps=-all -- " + root + PING_PROGRAM + " 2>" + root + "/said";
     // Ended with the test, whatever happens.
     struct Process {
@@ -140,7 +141,8 @@ TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
         execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
         _exit(127);
     }
-    ASSERT_TRUE(eventually([&] { return fs::exists(home + "/report"); })) << content(root + "/said");
+    ASSERT_TRUE(eventually([&] { return fs::exists(home + "/report"); }))
+        << content(root + "/said");
     const std::string report = content(home + "/report");
     EXPECT_TRUE(report.starts_with("held 0\ntaken 0\n")) << report;
     EXPECT_TRUE(std::regex_search(

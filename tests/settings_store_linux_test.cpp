@@ -1,3 +1,5 @@
+#include "platform/settings_store_linux.h"
+#include "fakes.h"
 #include "netns.h"
 #include "platform/locale_codec.h"
 
@@ -8,20 +10,20 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 // The value of a key in its section, else the default; never a wait for a
 // FIFO's writer, nor a read without end of /dev/zero; only the first MiB, and
 // no more of a value than the buffer holds.
 TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
-    const QTemporaryDir dir;
+    const TempFolder dir;
     LinuxSettingsStore store({}, {}, {}, {});
     const auto read = [&](const char* name, const char* key, uint32_t size) {
         char buffer[1024];
         std::fill_n(buffer, sizeof buffer, 'x');
-        const uint32_t n = store.GetPrivateProfileStringA(
-            "settings", key, "default", buffer, size,
-            QFile::encodeName(dir.filePath(QString::fromLatin1(name))));
+        const uint32_t n = store.GetPrivateProfileStringA("settings", key, "default", buffer, size,
+                                                          (dir.path / name).c_str());
         EXPECT_EQ(buffer[n], '\0');
         return std::string(buffer, n);
     };
@@ -47,14 +49,14 @@ TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
         {longValue, "bytes", "a\0b"s},
     };
     for (const auto& [content, key, value] : cases) {
-        writeFile(dir.filePath(QStringLiteral("file")), QByteArray::fromStdString(content));
+        writeFile(dir.path / "file", content);
         EXPECT_EQ(read("file", key, 1024), value) << content.substr(0, 80);
     }
     EXPECT_EQ(read("file", "hostname", 1), "");
     EXPECT_EQ(read("missing", "hostname", 5), "defa");
     EXPECT_EQ(store.GetPrivateProfileStringA("settings", "hostname", "default", nullptr, 0, ""),
               0u);
-    mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo"))).constData(), 0600);
+    mkfifo((dir.path / "fifo").c_str(), 0600);
     EXPECT_EQ(read("fifo", "hostname", 1024), "default");
 }
 
@@ -67,71 +69,63 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root for read-only bind mounts in a private mount namespace";
     }
-    const QTemporaryDir bare, carried, config, dirs, etc, prefix;
-    const auto own = [](const QString& dir) { return dir + "/sondrel-ping/Settings.inf"; };
-    const QString a = dirs.filePath("a"), b = dirs.filePath("b"), c = dirs.filePath("c");
-    const QString program = config.filePath("Settings.inf"), user = own(config.path());
-    const QString installed = prefix.filePath("bin"), defaults = own(prefix.filePath("etc/xdg"));
-    for (const QString& path : {carried.filePath("Settings.inf"), user, own(b), own(c), defaults,
-                                installed + "/Settings.inf",
-                                prefix.filePath("share/applications/sondrel-ping.desktop")}) {
-        QDir().mkpath(QFileInfo(path).path());
+    const TempFolder bare, carried, config, dirs, etc, prefix;
+    const auto own = [](const fs::path& dir) {
+        return (dir / "sondrel-ping/Settings.inf").string();
+    };
+    const std::string a = dirs.path / "a", b = dirs.path / "b", c = dirs.path / "c";
+    const std::string program = config.path / "Settings.inf", user = own(config.path);
+    const std::string installed = prefix.path / "bin", defaults = own(prefix.path / "etc/xdg");
+    const std::string copy = carried.path / "Settings.inf";
+    for (const fs::path path :
+         {copy, user, own(b), own(c), defaults, installed + "/Settings.inf",
+          (prefix.path / "share/applications/sondrel-ping.desktop").string()}) {
+        fs::create_directories(path.parent_path());
         writeFile(path, "x");
     }
-    QDir().mkpath(own(a));  // a folder, not a file
-    const QString list = QStringList({"rel/a", a, b, c}).join(u':');
-    const QString etcFile = own("/etc/xdg"), home = own("/h/.config"), rel = "rel";
+    fs::create_directories(own(a));  // a folder, not a file
+    const std::string list = "rel/a:" + a + ':' + b + ':' + c;
+    const std::string etcFile = own("/etc/xdg"), home = own("/h/.config"), rel = "rel";
     const struct {
-        QString folder, configHome, folders, read, write, home = "/h";  // the program's folder
+        std::string folder, configHome, folders, read, write, home = "/h";  // the program's folder
     } cases[] = {
-        {config.path(), config.path(), list, program, program},
-        {carried.path(), config.path(), list, user, user},
-        {carried.path(), rel, list, carried.filePath("Settings.inf"), home},
-        {carried.path(),
-         rel,
-         {},
-         carried.filePath("Settings.inf"),
-         carried.filePath("Settings.inf"),
-         ""},
-        {bare.path(), rel, list, own(b), home},
-        {bare.path(), rel, {}, etcFile, home},
-        {bare.path(), rel, a, home, home},
+        {config.path, config.path, list, program, program},
+        {carried.path, config.path, list, user, user},
+        {carried.path, rel, list, copy, home},
+        {carried.path, rel, {}, copy, copy, ""},
+        {bare.path, rel, list, own(b), home},
+        {bare.path, rel, {}, etcFile, home},
+        {bare.path, rel, a, home, home},
         {installed, rel, a, defaults, home},
-        {installed, config.path(), a, user, user},
+        {installed, config.path, a, user, user},
         {"/usr/bin", rel, a, etcFile, home},  // without its desktop entry
     };
     // As under /usr, where even root may not write once the capabilities are dropped.
-    const auto readOnly = [](const QTemporaryDir& dir) {
-        const std::string path = dir.path().toStdString();
-        return Mount{path, path, nullptr, {}, true};
+    const auto readOnly = [](const TempFolder& dir) {
+        return Mount{dir.path, dir.path, nullptr, {}, true};
     };
-    withMounts(
-        {readOnly(bare), readOnly(carried), {etc.path().toStdString(), "/etc/xdg", nullptr, {}}},
-        [&] {
-            QDir().mkpath(QFileInfo(etcFile).path());
-            writeFile(etcFile, "x");
-            for (const auto& row : cases) {
-                const LinuxSettingsStore chosen(row.folder.toStdString(),
-                                                row.configHome.toStdString(),
-                                                row.home.toStdString(), row.folders.toStdString());
-                EXPECT_EQ(QString::fromStdU16String(chosen.readPath()), row.read);
-                EXPECT_EQ(QString::fromStdU16String(chosen.writePath()), row.write);
-            }
-        });
+    withMounts({readOnly(bare), readOnly(carried), {etc.path, "/etc/xdg", nullptr, {}}}, [&] {
+        fs::create_directories(fs::path(etcFile).parent_path());
+        writeFile(etcFile, "x");
+        for (const auto& row : cases) {
+            const LinuxSettingsStore chosen(row.folder, row.configHome, row.home, row.folders);
+            EXPECT_EQ(utf8(chosen.readPath()), row.read);
+            EXPECT_EQ(utf8(chosen.writePath()), row.write);
+        }
+    });
 }
 
 // A home whose last byte no locale spells: the form sees the paths decoded,
 // and what it saves and reads is in that home, in UTF-8 as in ASCII.
 TEST(LinuxSettingsStore, shouldSaveInAHomeTheLocaleCannotSpell) {
-    const QTemporaryDir dir;
-    const std::string home = QFile::encodeName(dir.path()).toStdString() + "/h\xFF";
+    const TempFolder dir;
+    const std::string home = dir.path.string() + "/h\xFF";
     for (const char* locale : {"C.UTF-8", "C"}) {
         std::setlocale(LC_ALL, locale);
         LinuxSettingsStore store({}, {}, home, "/nowhere");
         const std::string content = "[settings]\nhostname="s + locale + "\n";
         EXPECT_EQ(store.replace(store.writePath(), content), u"") << locale;
-        std::ifstream saved(home + "/.config/sondrel-ping/Settings.inf");
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), content);
+        EXPECT_EQ(::content(home + "/.config/sondrel-ping/Settings.inf"), content);
         char value[16] = {};
         store.GetPrivateProfileStringA("settings", "hostname", "", value, sizeof value,
                                        localeBytes(store.readPath()).c_str());
@@ -154,7 +148,7 @@ TEST(LinuxSettingsStore, shouldReplaceTheWholeFileWithItsOwnModeOrNotAtAll) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root: a small file system in a private mount namespace";
     }
-    const QTemporaryDir dir;
+    const TempFolder dir;
     const mode_t devNull = modeOf("/dev/null");
     // The umask; before: 0 no file, -1 a link to /dev/null, else a regular
     // file's mode; the content, none: more than the file system holds; the
@@ -166,41 +160,38 @@ TEST(LinuxSettingsStore, shouldReplaceTheWholeFileWithItsOwnModeOrNotAtAll) {
         {022, 0600, nullptr, 0600, "No space left on device"},
         {022, 0400, "x", 0400, "Permission denied"},  // as nobody, in a folder of root's
     };
-    withMounts({{"tmpfs", dir.path().toStdString(), "tmpfs", "size=64k", false}}, [&] {
-        const QByteArray folder = QFile::encodeName(dir.filePath(QStringLiteral("new")));
-        const QByteArray path = folder + "/Settings.inf";
-        const QString file = QFile::decodeName(path);
+    withMounts({{"tmpfs", dir.path, "tmpfs", "size=64k", false}}, [&] {
+        const std::string folder = dir.path / "new", path = folder + "/Settings.inf";
         for (const auto& [mask, before, written, mode, failure] : cases) {
             SCOPED_TRACE(failure);
             if (before != 0) {
-                mkdir(folder.constData(), 0755);
+                mkdir(folder.c_str(), 0755);
                 if (before > 0) {
-                    writeFile(file, "earlier");
-                    chmod(path.constData(), mode_t(before));
+                    writeFile(path, "earlier");
+                    chmod(path.c_str(), mode_t(before));
                 } else {
-                    symlink("/dev/null", path.constData());
+                    symlink("/dev/null", path.c_str());
                 }
             }
-            const QByteArray content = written ? QByteArray(written) : QByteArray(80 << 10, 'x');
+            const std::string content = written ? written : std::string(80 << 10, 'x');
             const mode_t umaskBefore = umask(mask);
             setfsuid(*failure == 'P' ? 65534 : 0);
-            const QString said = QString::fromStdU16String(
-                LinuxSettingsStore({}, {}, {}, {})
-                    .replace(file.toStdU16String(), content.toStdString()));
+            const std::u16string said =
+                LinuxSettingsStore({}, {}, {}, {}).replace(ascii(path), content);
             setfsuid(0);
             umask(umaskBefore);
-            EXPECT_EQ(said, QString::fromLatin1(failure));
-            EXPECT_EQ(modeOf(path.constData()), S_IFREG | mode);
-            EXPECT_EQ(readFile(file), *failure ? "earlier" : content);
-            EXPECT_EQ(QDir(QFile::decodeName(folder)).count(), 3u);  // no temporary file left
-            EXPECT_EQ(modeOf(folder.constData()), S_IFDIR | (before == 0 ? 0700u : 0755u));
-            QDir(QFile::decodeName(folder)).removeRecursively();
+            EXPECT_EQ(said, ascii(failure));
+            EXPECT_EQ(modeOf(path.c_str()), S_IFREG | mode);
+            EXPECT_EQ(::content(path), *failure ? "earlier" : content);
+            // No temporary file left.
+            EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+            EXPECT_EQ(modeOf(folder.c_str()), S_IFDIR | (before == 0 ? 0700u : 0755u));
+            fs::remove_all(folder);
         }
         // A folder in the file's place stays one.
-        mkdir(folder.constData(), 0755);
-        mkdir(path.constData(), 0755);
-        EXPECT_EQ(LinuxSettingsStore({}, {}, {}, {}).replace(file.toStdU16String(), "x"),
-                  u"Is a directory");
+        mkdir(folder.c_str(), 0755);
+        mkdir(path.c_str(), 0755);
+        EXPECT_EQ(LinuxSettingsStore({}, {}, {}, {}).replace(ascii(path), "x"), u"Is a directory");
     });
     EXPECT_EQ(modeOf("/dev/null"), devNull);
 }
