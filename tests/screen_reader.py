@@ -2,8 +2,8 @@
 # A screen reader on the window while an echo to a host that does not answer
 # waits: the window is a frame listing its controls in reading order, and
 # answers within the wait, while the focus that a question moves reaches the
-# form only at the run's next yield; a question about an offset outside the
-# text leaves nothing on stderr. Run as root on a session bus of its own,
+# form only at the run's next yield; the results are read by word after the
+# run, and a question about an offset outside the text leaves nothing on stderr. Run as root on a session bus of its own,
 # in a network namespace whose loopback ignores echoes; the display is its own.
 # Prints how long the answers took. Exit status 0, 1 failed, 77 skipped.
 # Usage: screen_reader.py path/to/sondrel-ping
@@ -89,6 +89,10 @@ try:
     until(lambda: start.name == "Ping", 10, "the run did not end")
     if text(count) != "2" or text(results).count("Request Timeout") != 2:
         fail("after the run: %r, %r" % (text(count), text(results)))
+    # Read by word, as a screen reader reads on: at 0 a blank, at 1 the first word.
+    word = results.queryText().getTextAtOffset(1, pyatspi.TEXT_BOUNDARY_WORD_START)
+    if tuple(word) != ("Request", 1, 8):
+        fail("the word at offset 1: %s" % (word,))
     # Offsets outside the text: no answer, and nothing said about them.
     results.queryText().getTextAtOffset(-1, pyatspi.TEXT_BOUNDARY_WORD_START)
     results.queryText().getCharacterAtOffset(1000)

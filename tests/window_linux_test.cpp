@@ -7,8 +7,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <unistd.h>
-
 #include <clocale>
 #include <cstdio>
 
@@ -160,37 +158,6 @@ TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral(" Reply from a\n"));
 }
 
-// A screen reader reads the results after a run, by word from the first,
-// and hears the box named. In a child process, so that a toolkit that loops
-// there fails the test at its time-out instead of hanging it.
-TEST(WindowDeathTest, shouldLetAScreenReaderReadTheResultsWordByWord) {
-    EXPECT_EXIT(
-        {
-            alarm(20);
-            Window w;
-            w.form.lblPingTimes.setText(u"2");
-            w.icmp.answers.assign(2, ScriptedIcmp::reply(1));
-            w.form.cmdPing_Click();
-            QAccessibleInterface* box = QAccessible::queryAccessibleInterface(w.status());
-            QAccessibleTextInterface* text = box->textInterface();
-            (void)QTest::qWaitFor([&] { return text->characterCount() == w.shown().size(); });
-            // At 0 a blank, at 1 the first word.
-            QStringList words;
-            for (const int offset : {0, 1}) {
-                int start = -1;
-                int end = -1;
-                const QString word =
-                    text->textAtOffset(offset, QAccessible::WordBoundary, &start, &end);
-                words << QStringLiteral("[%1, %2) \"%3\"").arg(start).arg(end).arg(word);
-            }
-            const QString all = text->text(0, text->characterCount());
-            const QString heard = box->text(QAccessible::Name) + u' ' + words.join(u' ');
-            std::fprintf(stderr, "%s of \"%s\"\n", qPrintable(heard), qPrintable(all));
-            std::_Exit(all == w.shown() && words.value(1) == u"[1, 6) \"Reply\"" ? 0 : 1);
-        },
-        testing::ExitedWithCode(0), "Results \\[0, [0-9]\\) ");
-}
-
 // Labels stay readable when the palette turns dark: on the palette's window
 // colour, not on the light grey.
 TEST(Window, shouldKeepTheLabelsReadableUnderADarkPalette) {
@@ -302,7 +269,5 @@ int main(int argc, char** argv) {
     // After the toolkit, which sets the environment's.
     std::setlocale(LC_ALL, "C.UTF-8");
     ::testing::InitGoogleTest(&argc, argv);
-    // Death tests start a fresh process: the toolkit runs threads.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     return RUN_ALL_TESTS();
 }
