@@ -288,19 +288,9 @@ inline std::u16string ascii(std::string_view text) {
 
 // A text in UTF-8, for patterns and messages.
 inline std::string utf8(std::u16string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        }
-        const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-        out += char(extra == 0 ? c : (0xF0 << (3 - extra) & 0xFF) | c >> (6 * extra));
-        for (int k = extra - 1; k >= 0; --k) {
-            out += char(0x80 | (c >> (6 * k) & 0x3F));
-        }
-    }
-    return out;
+    // The standard library's own conversion, whatever the locale.
+    const std::u8string bytes = std::filesystem::path(text).u8string();
+    return {bytes.begin(), bytes.end()};
 }
 
 // The whole text matches the pattern (ECMAScript, on UTF-8).

@@ -186,38 +186,31 @@ struct ButtonLayoutStyle final : QProxyStyle {
 // layout (Mac's would move a reject role's button), Abort the default, and
 // neither Esc nor the close request answers it.
 TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAnswers) {
-    std::deque<ButtonLayoutStyle> styles;  // alive as long as a box that used one
+    ButtonLayoutStyle mac(QDialogButtonBox::MacLayout);
     for (const int answer : {MsgBox::Abort, MsgBox::Retry, MsgBox::Ignore}) {
         QTimer::singleShot(0, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             ASSERT_NE(box, nullptr);
-            EXPECT_EQ(box->windowTitle(), QStringLiteral("Error"));
+            EXPECT_EQ(box->windowTitle() + u'|' + box->text(),
+                      QStringLiteral("Error|") + QString::fromStdU16String(kOverflow));
             EXPECT_EQ(box->icon(), QMessageBox::Critical);
-            EXPECT_EQ(box->text(), QString::fromStdU16String(kOverflow));
             auto* buttons = box->findChild<QDialogButtonBox*>();
+            buttons->setStyle(&mac);
             QList<QPushButton*> shown;
-            for (int layout : {QDialogButtonBox::WinLayout, QDialogButtonBox::MacLayout}) {
-                buttons->setStyle(&styles.emplace_back(layout));
-                shown.clear();
-                QString texts;
-                for (int i = 0; i < buttons->layout()->count(); ++i) {
-                    if (auto* button =
-                            qobject_cast<QPushButton*>(buttons->layout()->itemAt(i)->widget())) {
-                        shown.append(button);
-                        texts += button->text() + u' ';
-                    }
+            QString texts;
+            for (int i = 0; i < buttons->layout()->count(); ++i) {
+                if (auto* button =
+                        qobject_cast<QPushButton*>(buttons->layout()->itemAt(i)->widget())) {
+                    shown.append(button);
+                    texts += button->text() + u' ';
                 }
-                EXPECT_EQ(texts, QStringLiteral("Abort Retry Ignore "));
             }
-            if (shown.size() != 3) {
-                box->done(0);
-                return;
-            }
-            EXPECT_EQ(box->defaultButton(), shown[0]);
+            EXPECT_EQ(texts, QStringLiteral("Abort Retry Ignore "));
+            EXPECT_EQ(box->defaultButton(), shown.value(0));
             QTest::keyClick(box, Qt::Key_Escape);
             EXPECT_FALSE(box->windowHandle()->close());
             EXPECT_TRUE(box->isVisible());
-            shown[answer - MsgBox::Abort]->click();
+            shown.size() == 3 ? shown[answer - MsgBox::Abort]->click() : box->done(0);
         });
         EXPECT_EQ(QtWindowSystem().messageBox(
                       kOverflow, MsgBox::AbortRetryIgnore | MsgBox::Critical, u"Error"),
