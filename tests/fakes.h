@@ -4,7 +4,7 @@
 // Standard C++ only: these tests run wherever the form is built.
 
 #include "form/frm_ping.h"
-#include "platform/icmp_helper.h"
+#include "platform/icmp_library.h"
 #include "platform/socket_library.h"
 #include "platform/window_system.h"
 #include "system.h"
@@ -67,7 +67,7 @@ public:
 };
 
 // An ICMP helper that answers each echo from a script; none left: a time-out.
-class ScriptedIcmp final : public IcmpHelper {
+class ScriptedIcmp final : public IcmpLibrary {
 public:
     struct Answer {
         uint32_t result = 1;  // 0: no reply

@@ -25,14 +25,14 @@
 #include <optional>
 
 // Names the instances on either socket kind. ADL finds it here, by the kind's namespace.
-static void PrintTo(LinuxIcmpHelper::SocketKind kind, std::ostream* out) {
-    *out << (kind == LinuxIcmpHelper::SocketKind::HelperOnly ? "Helper" : "Datagram");
+static void PrintTo(LinuxIcmpLibrary::SocketKind kind, std::ostream* out) {
+    *out << (kind == LinuxIcmpLibrary::SocketKind::HelperOnly ? "Helper" : "Datagram");
 }
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Kind = LinuxIcmpHelper::SocketKind;
+using Kind = LinuxIcmpLibrary::SocketKind;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -100,7 +100,7 @@ struct Echo {
 
 // To an IPv4 address, or an IPv6 one with its zone after '%', into the
 // smallest buffer allowed: a longer reply must not be taken.
-Echo send(LinuxIcmpHelper& helper, IcmpHelper::Handle h, const std::string& to, const Bytes& data,
+Echo send(LinuxIcmpLibrary& helper, IcmpLibrary::Handle h, const std::string& to, const Bytes& data,
           uint32_t timeoutMs, uint8_t ttl = 0) {
     const EchoOptions options{ttl};
     const EchoOptions* set = ttl == 0 ? nullptr : &options;
@@ -136,7 +136,7 @@ Echo send(LinuxIcmpHelper& helper, IcmpHelper::Handle h, const std::string& to, 
 // Either socket kind, in the client.
 class LiveEcho : public Network, public testing::WithParamInterface<Kind> {
 protected:
-    LinuxIcmpHelper helper{GetParam()};
+    LinuxIcmpLibrary helper{GetParam()};
 };
 
 // An error that comes after its echo's time-out is no answer to the next
@@ -145,7 +145,7 @@ protected:
 // called at each frame of a wait, none without time to wait.
 TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
     const auto h = helper.IcmpCreateFile();
-    ASSERT_NE(h, IcmpHelper::kInvalidHandle) << utf8(helper.openFailure().reason);
+    ASSERT_NE(h, IcmpLibrary::kInvalidHandle) << utf8(helper.openFailure().reason);
     std::vector<int> calls;
     auto start = Clock::now();
     helper.setWhileWaiting([&] { calls.push_back(msSince(start)); });
@@ -220,7 +220,7 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
     };
     const std::string own = processors("thread-self");
     {
-        LinuxIcmpHelper helper(Kind::Auto);
+        LinuxIcmpLibrary helper(Kind::Auto);
         // Out of descriptors: that reason, not a helper that could not start either.
         rlimit limit{};
         getrlimit(RLIMIT_NOFILE, &limit);
@@ -228,14 +228,14 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
         setrlimit(RLIMIT_NOFILE, &none);
         const auto starved = helper.IcmpCreateFile();
         setrlimit(RLIMIT_NOFILE, &limit);
-        EXPECT_EQ(starved, IcmpHelper::kInvalidHandle);
+        EXPECT_EQ(starved, IcmpLibrary::kInvalidHandle);
         EXPECT_EQ(helper.openFailure().step, IcmpOpenFailure::Step::Socket);
         EXPECT_EQ(helper.openFailure().error, EMFILE);
         const auto datagram = helper.IcmpCreateFile();
         EXPECT_TRUE(childrenOf(getpid()).empty());
         ASSERT_TRUE(client.shell("echo 1 0 >/proc/sys/net/ipv4/ping_group_range"));
-        LinuxIcmpHelper datagramOnly(Kind::DatagramOnly);
-        EXPECT_EQ(datagramOnly.IcmpCreateFile(), IcmpHelper::kInvalidHandle);
+        LinuxIcmpLibrary datagramOnly(Kind::DatagramOnly);
+        EXPECT_EQ(datagramOnly.IcmpCreateFile(), IcmpLibrary::kInvalidHandle);
         EXPECT_EQ(datagramOnly.openFailure().error, EACCES);
         const auto viaHelper = helper.IcmpCreateFile();
         EXPECT_EQ(helper.openFailure().error, 0);
@@ -268,7 +268,7 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
         helper.IcmpCloseHandle(viaHelper);
         helper.IcmpCloseHandle(again);
         EXPECT_EQ(processors("thread-self"), own);
-        LinuxIcmpHelper ending(Kind::HelperOnly);  // ends holding a handle
+        LinuxIcmpLibrary ending(Kind::HelperOnly);  // ends holding a handle
         EXPECT_EQ(send(ending, ending.IcmpCreateFile(), "127.0.0.1", {}, 1000).result, 1u);
     }
     EXPECT_EQ(processors("thread-self"), own);

@@ -57,7 +57,7 @@ TEST(IcmpHelperProgram, shouldServeAValidRequestAndEndOnAnyOther) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        IcmpHelperProcess helper(LinuxIcmpHelper::helperPath());
+        IcmpHelperProcess helper(LinuxIcmpLibrary::helperPath());
         ASSERT_EQ(helper.start(), IcmpHelperProcess::Start::Serving) << helper.error();
         icmp::Request request{inet_addr("127.0.0.1"), 8, 64, 0, 1000};
         row.change(request);
@@ -84,7 +84,7 @@ TEST(IcmpHelperProgram, shouldSayHowToPermitIcmpWhereNothingIs) {
     EXPECT_EXIT(
         {
             if (setgid(nobody->pw_gid) == 0 && setuid(nobody->pw_uid) == 0) {
-                RealForm r(LinuxIcmpHelper::SocketKind::HelperOnly);
+                RealForm r(LinuxIcmpLibrary::SocketKind::HelperOnly);
                 std::fputs(utf8(r.run(u"127.0.0.1", u"1")).c_str(), stderr);
             }
             std::exit(0);

@@ -3,7 +3,7 @@
 // The form on the real Linux layer, and the processes it starts.
 
 #include "fakes.h"
-#include "platform/icmp_linux.h"
+#include "platform/icmp_library_linux.h"
 #include "platform/settings_store_linux.h"
 #include "platform/socket_library_linux.h"
 
@@ -18,7 +18,7 @@
 // namespace (the ICMP helper, if any, is started there too), the library
 // started as the load does.
 struct RealForm {
-    explicit RealForm(LinuxIcmpHelper::SocketKind kind = LinuxIcmpHelper::SocketKind::Auto)
+    explicit RealForm(LinuxIcmpLibrary::SocketKind kind = LinuxIcmpLibrary::SocketKind::Auto)
         : icmp(kind) {
         WsaData data;
         winsock.WSAStartup(0x0202, data);
@@ -31,7 +31,7 @@ struct RealForm {
     }
 
     ScriptedWindowSystem ui;
-    LinuxIcmpHelper icmp;
+    LinuxIcmpLibrary icmp;
     LinuxSocketLibrary winsock;
     LinuxSettingsStore settings{{}, {}, {}};
     FrmPing form{{ui, icmp, winsock, settings}};

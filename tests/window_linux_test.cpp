@@ -1,6 +1,6 @@
 #include "app/toolkit_language.h"
+#include "gui/form_window.h"
 #include "gui/qt_window_system.h"
-#include "gui/window.h"
 #include "window_behaviour.h"
 
 // The widgets' modules whole.

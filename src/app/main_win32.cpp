@@ -1,5 +1,5 @@
 #include "form/frm_ping.h"
-#include "platform/icmp_win32.h"
+#include "platform/icmp_library_win32.h"
 #include "platform/settings_store_win32.h"
 #include "platform/socket_library_win32.h"
 #include "platform/system_text_win32.h"
@@ -46,7 +46,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     InitCommonControlsEx(&controls);
 
     Win32WindowSystem windowSystem;
-    WindowsIcmpHelper icmp;
+    WindowsIcmpLibrary icmp;
     WindowsSocketLibrary winsock;
     WindowsSettingsStore settings(programFolder(), roamingAppData());
     FrmPing form({windowSystem, icmp, winsock, settings});

@@ -14,7 +14,7 @@ std::string_view environment(const char* name) {
 
 }  // namespace
 
-Program::Program(LinuxIcmpHelper::SocketKind icmpKind)
+Program::Program(LinuxIcmpLibrary::SocketKind icmpKind)
     : icmp(icmpKind),
       settings(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString(),
                environment("XDG_CONFIG_HOME"), environment("HOME"), environment("XDG_CONFIG_DIRS")),

@@ -1,6 +1,6 @@
 #include "form/blank_text.h"
 
-#include "platform/icmp_helper.h"
+#include "platform/icmp_library.h"
 #include "report/failure.h"
 
 #include <array>

@@ -1,4 +1,4 @@
-// The echo exchange with the ICMP helper, and the text written for each reply.
+// The echo exchange with the ICMP library, and the text written for each reply.
 
 #include "form/frm_ping.h"
 #include "form/reply_status.h"
@@ -47,7 +47,7 @@ void FrmPing::vbIcmpCreateFile() {
             IcmpHandle = DestFamily == AddressFamily::Inet6 ? icmp_.Icmp6CreateFile()
                                                             : icmp_.IcmpCreateFile();
         });
-        if (s.test([&] { return IcmpHandle == IcmpHelper::kInvalidHandle; })) {
+        if (s.test([&] { return IcmpHandle == IcmpLibrary::kInvalidHandle; })) {
             s([&] { appendStatus(openFailureText(icmp_.openFailure())); });
             s([&] { NetErrorFlag = 1; });
         }

@@ -3,7 +3,7 @@
 #include "form/blank_text.h"
 #include "form/controls.h"
 #include "form/layout.h"
-#include "platform/icmp_helper.h"
+#include "platform/icmp_library.h"
 #include "platform/settings_store.h"
 #include "platform/socket_library.h"
 #include "platform/window_system.h"
@@ -27,7 +27,7 @@ class FrmPing {
 public:
     struct Services {
         WindowSystem& ui;
-        IcmpHelper& icmp;
+        IcmpLibrary& icmp;
         SocketLibrary& winsock;
         SettingsStore& settings;
     };
@@ -109,7 +109,7 @@ public:
     const char* const* AddrListPtr = nullptr;
     const char* FirstAddrPtr = nullptr;
     int16_t EchoResult = 0;
-    IcmpHelper::Handle IcmpHandle = 0;
+    IcmpLibrary::Handle IcmpHandle = 0;
     BlankText EchoData;
     uint32_t DestAddress = 0;  // network order, as in_addr.s_addr
     Ipv6AddressEx DestAddress6;
@@ -141,7 +141,7 @@ private:
     static void removeBlanks(TextBox& box);
 
     WindowSystem& ui_;
-    IcmpHelper& icmp_;
+    IcmpLibrary& icmp_;
     SocketLibrary& winsock_;
     SettingsStore& settings_;
     WindowView* window_ = nullptr;

@@ -1,22 +1,22 @@
 #pragma once
 
-#include "platform/icmp_helper.h"
+#include "platform/icmp_library.h"
 
 #include <functional>
 #include <map>
 #include <memory>
 #include <vector>
 
-// IcmpHelper on Windows: the system's ICMP library (iphlpapi), its time-out
+// IcmpLibrary on Windows: the system's ICMP library (iphlpapi), its time-out
 // and its answers. An echo goes out with an event to wait on, so that the
 // window can paint while the thread waits for the network. One call at a
 // time, from one thread.
-class WindowsIcmpHelper final : public IcmpHelper {
+class WindowsIcmpLibrary final : public IcmpLibrary {
 public:
-    WindowsIcmpHelper();
-    ~WindowsIcmpHelper() override;
-    WindowsIcmpHelper(const WindowsIcmpHelper&) = delete;
-    WindowsIcmpHelper& operator=(const WindowsIcmpHelper&) = delete;
+    WindowsIcmpLibrary();
+    ~WindowsIcmpLibrary() override;
+    WindowsIcmpLibrary(const WindowsIcmpLibrary&) = delete;
+    WindowsIcmpLibrary& operator=(const WindowsIcmpLibrary&) = delete;
 
     Handle IcmpCreateFile() override;
     Handle Icmp6CreateFile() override;

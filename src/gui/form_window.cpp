@@ -1,4 +1,4 @@
-#include "gui/window.h"
+#include "gui/form_window.h"
 
 #include "form/frm_ping.h"
 #include "form/layout.h"
@@ -176,7 +176,7 @@ protected:
     }
 };
 
-// Enter on a focused button presses it, as the window system of the design does.
+// Enter on a focused button presses it, as the classic window system does.
 class CommandButtonWidget final : public QPushButton {
 public:
     using QPushButton::QPushButton;
@@ -221,7 +221,7 @@ QColor labelBackground(const QPalette& palette) {
                                      [&](const QColor& choice) { return contrast(text, choice); });
 }
 
-// The designed place, unless part of the window would be off the screen (a
+// The layout table's place, unless part of the window would be off the screen (a
 // small one, or a large scale factor): then centred on that axis, its title
 // bar and frame on the screen with it where there is room.
 QRect onScreen(QRect window, const QRect& available) {

@@ -8,7 +8,7 @@
 // The largest payload whose length fits the 16-bit length of a request.
 inline constexpr int kMaxPayload = 32767;
 
-// Reply status values of the helper; the IPv6 ones share the values of their
+// Reply status values of the library; the IPv6 ones share the values of their
 // IPv4 counterparts.
 namespace IpStatus {
 inline constexpr int32_t Success = 0;

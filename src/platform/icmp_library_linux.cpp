@@ -1,4 +1,4 @@
-#include "platform/icmp_linux.h"
+#include "platform/icmp_library_linux.h"
 
 #include "platform/icmp/echo_socket_linux.h"
 #include "platform/icmp/helper_protocol.h"
@@ -109,13 +109,13 @@ uint32_t fill(const icmp::Outcome& outcome, void* replyBuffer, uint32_t replySiz
 
 }  // namespace
 
-LinuxIcmpHelper::LinuxIcmpHelper(SocketKind kind) : kind_(kind), helperPath_(helperPath()) {}
+LinuxIcmpLibrary::LinuxIcmpLibrary(SocketKind kind) : kind_(kind), helperPath_(helperPath()) {}
 
-LinuxIcmpHelper::~LinuxIcmpHelper() {
+LinuxIcmpLibrary::~LinuxIcmpLibrary() {
     moveFreely();
 }
 
-std::string LinuxIcmpHelper::helperPath() {
+std::string LinuxIcmpLibrary::helperPath() {
     namespace fs = std::filesystem;
     std::error_code error;
     const fs::path path =
@@ -125,14 +125,14 @@ std::string LinuxIcmpHelper::helperPath() {
     return (error ? path : real).string();
 }
 
-bool LinuxIcmpHelper::helperServing() {
+bool LinuxIcmpLibrary::helperServing() {
     if (!helper_ || !helper_->serving()) {
         helper_ = std::make_unique<IcmpHelperProcess>(helperPath_);
     }
     return helper_->serving();
 }
 
-IcmpHelper::Handle LinuxIcmpHelper::IcmpCreateFile() {
+IcmpLibrary::Handle LinuxIcmpLibrary::IcmpCreateFile() {
     std::unique_ptr<icmp::Socket> socket;
     // A refused datagram socket reads as a refusing helper.
     openStart_ = IcmpHelperProcess::Start::Refused;
@@ -155,7 +155,7 @@ IcmpHelper::Handle LinuxIcmpHelper::IcmpCreateFile() {
     return handle;
 }
 
-IcmpOpenFailure LinuxIcmpHelper::openFailure() const {
+IcmpOpenFailure LinuxIcmpLibrary::openFailure() const {
     using Start = IcmpHelperProcess::Start;
     using Step = IcmpOpenFailure::Step;
     IcmpOpenFailure failure;
@@ -169,7 +169,7 @@ IcmpOpenFailure LinuxIcmpHelper::openFailure() const {
     return failure;
 }
 
-bool LinuxIcmpHelper::IcmpCloseHandle(Handle handle) {
+bool LinuxIcmpLibrary::IcmpCloseHandle(Handle handle) {
     const bool closed = handles_.erase(handle) == 1;
     if (std::ranges::all_of(handles_, [](const auto& h) { return h.second.socket != nullptr; })) {
         moveFreely();
@@ -177,7 +177,7 @@ bool LinuxIcmpHelper::IcmpCloseHandle(Handle handle) {
     return closed;
 }
 
-int LinuxIcmpHelper::stayOnThisProcessor() {
+int LinuxIcmpLibrary::stayOnThisProcessor() {
     if (stayingOn_ < 0 && ::sched_getaffinity(0, sizeof ownChoice_, &ownChoice_) == 0) {
         const int here = ::sched_getcpu();
         cpu_set_t only;
@@ -190,16 +190,17 @@ int LinuxIcmpHelper::stayOnThisProcessor() {
     return stayingOn_;
 }
 
-void LinuxIcmpHelper::moveFreely() {
+void LinuxIcmpLibrary::moveFreely() {
     if (stayingOn_ >= 0) {
         ::sched_setaffinity(0, sizeof ownChoice_, &ownChoice_);
         stayingOn_ = -1;
     }
 }
 
-uint32_t LinuxIcmpHelper::IcmpSendEcho(Handle handle, uint32_t destination, const void* requestData,
-                                       uint16_t requestSize, const EchoOptions* requestOptions,
-                                       void* replyBuffer, uint32_t replySize, uint32_t timeoutMs) {
+uint32_t LinuxIcmpLibrary::IcmpSendEcho(Handle handle, uint32_t destination,
+                                        const void* requestData, uint16_t requestSize,
+                                        const EchoOptions* requestOptions, void* replyBuffer,
+                                        uint32_t replySize, uint32_t timeoutMs) {
     if (replyBuffer == nullptr || replySize < kEchoReplyHeaderSize + requestSize ||
         !icmp::sendable(destination)) {
         return 0;
@@ -209,10 +210,10 @@ uint32_t LinuxIcmpHelper::IcmpSendEcho(Handle handle, uint32_t destination, cons
         replyBuffer, replySize);
 }
 
-uint32_t LinuxIcmpHelper::Icmp6SendEcho2(Handle handle, const Ipv6AddressEx* destination,
-                                         const void* requestData, uint16_t requestSize,
-                                         const EchoOptions* requestOptions, void* replyBuffer,
-                                         uint32_t replySize, uint32_t timeoutMs) {
+uint32_t LinuxIcmpLibrary::Icmp6SendEcho2(Handle handle, const Ipv6AddressEx* destination,
+                                          const void* requestData, uint16_t requestSize,
+                                          const EchoOptions* requestOptions, void* replyBuffer,
+                                          uint32_t replySize, uint32_t timeoutMs) {
     icmp::Address6 to{};  // without a destination ::, which is never sent
     if (destination != nullptr) {
         std::memcpy(to.data(), destination->sin6_addr, to.size());
@@ -226,9 +227,10 @@ uint32_t LinuxIcmpHelper::Icmp6SendEcho2(Handle handle, const Ipv6AddressEx* des
                             replyBuffer, replySize);
 }
 
-icmp::Outcome LinuxIcmpHelper::echo(Handle handle, const icmp::Address& destination,
-                                    uint32_t scopeId, const void* requestData, uint16_t requestSize,
-                                    const EchoOptions* requestOptions, uint32_t timeoutMs) {
+icmp::Outcome LinuxIcmpLibrary::echo(Handle handle, const icmp::Address& destination,
+                                     uint32_t scopeId, const void* requestData,
+                                     uint16_t requestSize, const EchoOptions* requestOptions,
+                                     uint32_t timeoutMs) {
     const auto it = handles_.find(handle);
     if (it == handles_.end() || (requestSize > 0 && requestData == nullptr) ||
         requestSize > kMaxPayload) {

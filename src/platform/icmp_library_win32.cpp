@@ -1,4 +1,4 @@
-#include "platform/icmp_win32.h"
+#include "platform/icmp_library_win32.h"
 
 #include "platform/system_text_win32.h"
 
@@ -58,7 +58,7 @@ void copyOut(const Reply& reply, size_t dataSize, void* replyBuffer, uint32_t re
 
 }  // namespace
 
-struct WindowsIcmpHelper::Exchange {
+struct WindowsIcmpLibrary::Exchange {
     explicit Exchange(size_t size)
         : event(CreateEventW(nullptr, TRUE, FALSE, nullptr)), buffer(size) {}
     ~Exchange() {
@@ -73,9 +73,9 @@ struct WindowsIcmpHelper::Exchange {
     std::vector<unsigned char> buffer;
 };
 
-WindowsIcmpHelper::WindowsIcmpHelper() = default;
+WindowsIcmpLibrary::WindowsIcmpLibrary() = default;
 
-WindowsIcmpHelper::~WindowsIcmpHelper() {
+WindowsIcmpLibrary::~WindowsIcmpLibrary() {
     // Closing a handle ends what waits on it.
     for (const auto& [handle, system] : handles_) {
         ::IcmpCloseHandle(system);
@@ -85,7 +85,7 @@ WindowsIcmpHelper::~WindowsIcmpHelper() {
     }
 }
 
-IcmpHelper::Handle WindowsIcmpHelper::keep(void* systemHandle) {
+IcmpLibrary::Handle WindowsIcmpLibrary::keep(void* systemHandle) {
     if (systemHandle == INVALID_HANDLE_VALUE) {
         openError_ = GetLastError();
         return kInvalidHandle;
@@ -96,17 +96,17 @@ IcmpHelper::Handle WindowsIcmpHelper::keep(void* systemHandle) {
     return handle;
 }
 
-IcmpHelper::Handle WindowsIcmpHelper::IcmpCreateFile() {
+IcmpLibrary::Handle WindowsIcmpLibrary::IcmpCreateFile() {
     openIpv6_ = false;
     return keep(::IcmpCreateFile());
 }
 
-IcmpHelper::Handle WindowsIcmpHelper::Icmp6CreateFile() {
+IcmpLibrary::Handle WindowsIcmpLibrary::Icmp6CreateFile() {
     openIpv6_ = true;
     return keep(::Icmp6CreateFile());
 }
 
-IcmpOpenFailure WindowsIcmpHelper::openFailure() const {
+IcmpOpenFailure WindowsIcmpLibrary::openFailure() const {
     IcmpOpenFailure failure;
     failure.error = static_cast<int>(openError_);
     failure.reason = systemMessage(openError_);
@@ -118,7 +118,7 @@ IcmpOpenFailure WindowsIcmpHelper::openFailure() const {
     return failure;
 }
 
-bool WindowsIcmpHelper::IcmpCloseHandle(Handle handle) {
+bool WindowsIcmpLibrary::IcmpCloseHandle(Handle handle) {
     const auto it = handles_.find(handle);
     if (it == handles_.end()) {
         return false;
@@ -129,9 +129,9 @@ bool WindowsIcmpHelper::IcmpCloseHandle(Handle handle) {
 }
 
 template <class Send>
-std::unique_ptr<WindowsIcmpHelper::Exchange> WindowsIcmpHelper::exchange(size_t replyRoom,
-                                                                         uint32_t timeoutMs,
-                                                                         Send send) {
+std::unique_ptr<WindowsIcmpLibrary::Exchange> WindowsIcmpLibrary::exchange(size_t replyRoom,
+                                                                           uint32_t timeoutMs,
+                                                                           Send send) {
     auto echo = std::make_unique<Exchange>(replyRoom + sizeof(IO_STATUS_BLOCK));
     if (echo->event == nullptr) {
         return nullptr;
@@ -161,10 +161,10 @@ std::unique_ptr<WindowsIcmpHelper::Exchange> WindowsIcmpHelper::exchange(size_t 
     }
 }
 
-uint32_t WindowsIcmpHelper::IcmpSendEcho(Handle handle, uint32_t destination,
-                                         const void* requestData, uint16_t requestSize,
-                                         const EchoOptions* requestOptions, void* replyBuffer,
-                                         uint32_t replySize, uint32_t timeoutMs) {
+uint32_t WindowsIcmpLibrary::IcmpSendEcho(Handle handle, uint32_t destination,
+                                          const void* requestData, uint16_t requestSize,
+                                          const EchoOptions* requestOptions, void* replyBuffer,
+                                          uint32_t replySize, uint32_t timeoutMs) {
     const auto it = handles_.find(handle);
     if (it == handles_.end() || replyBuffer == nullptr ||
         replySize < kEchoReplyHeaderSize + requestSize) {
@@ -200,10 +200,10 @@ uint32_t WindowsIcmpHelper::IcmpSendEcho(Handle handle, uint32_t destination,
     return 1;
 }
 
-uint32_t WindowsIcmpHelper::Icmp6SendEcho2(Handle handle, const Ipv6AddressEx* destination,
-                                           const void* requestData, uint16_t requestSize,
-                                           const EchoOptions* requestOptions, void* replyBuffer,
-                                           uint32_t replySize, uint32_t timeoutMs) {
+uint32_t WindowsIcmpLibrary::Icmp6SendEcho2(Handle handle, const Ipv6AddressEx* destination,
+                                            const void* requestData, uint16_t requestSize,
+                                            const EchoOptions* requestOptions, void* replyBuffer,
+                                            uint32_t replySize, uint32_t timeoutMs) {
     const auto it = handles_.find(handle);
     if (it == handles_.end() || destination == nullptr || replyBuffer == nullptr ||
         replySize < kEchoReply6HeaderSize + requestSize) {

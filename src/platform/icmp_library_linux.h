@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/icmp_helper.h"
+#include "platform/icmp_library.h"
 #include "platform/icmp_process_linux.h"
 
 #include <sched.h>
@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-// IcmpHelper on Linux. Each handle has a datagram ICMP socket ("ping
+// IcmpLibrary on Linux. Each handle has a datagram ICMP socket ("ping
 // socket", allowed by net.ipv4.ping_group_range) of its own; where none is
 // allowed, the echoes of every handle go through one ICMP helper program,
 // which holds the raw socket: started at the first handle that needs it, kept
@@ -25,7 +25,7 @@
 // The helper waits 1 s at least for an answer: after an echo given up on
 // sooner, the next one through it goes once the helper has had that answer,
 // or that second is over, within its own time-out.
-class LinuxIcmpHelper final : public IcmpHelper {
+class LinuxIcmpLibrary final : public IcmpLibrary {
 public:
     enum class SocketKind {
         Auto,  // datagram where ping_group_range allows it, else the helper
@@ -33,10 +33,10 @@ public:
         HelperOnly,
     };
 
-    explicit LinuxIcmpHelper(SocketKind kind = SocketKind::Auto);
-    ~LinuxIcmpHelper() override;
-    LinuxIcmpHelper(const LinuxIcmpHelper&) = delete;
-    LinuxIcmpHelper& operator=(const LinuxIcmpHelper&) = delete;
+    explicit LinuxIcmpLibrary(SocketKind kind = SocketKind::Auto);
+    ~LinuxIcmpLibrary() override;
+    LinuxIcmpLibrary(const LinuxIcmpLibrary&) = delete;
+    LinuxIcmpLibrary& operator=(const LinuxIcmpLibrary&) = delete;
 
     Handle IcmpCreateFile() override;
     // One handle serves both families.

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "platform/icmp/ip_status.h"
+#include "platform/ip_status.h"
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// The ICMP helper service: open an echo handle, send one echo and wait for
+// The ICMP library service: open an echo handle, send one echo and wait for
 // its answer, close the handle. Its records are exchanged byte for byte in
 // their 32-bit little-endian layout; pointer fields are kept as 32-bit values.
 static_assert(std::endian::native == std::endian::little);
@@ -29,7 +29,7 @@ struct EchoReply {
     uint32_t Data = 0;
     EchoOptions Options;
     // Room for any payload that a request can carry, plus the 8 bytes of an
-    // ICMP error that the helper may keep: a payload is never cut off.
+    // ICMP error that the library may keep: a payload is never cut off.
     uint8_t Payload[kMaxPayload + 8] = {};
 };
 
@@ -67,12 +67,12 @@ struct IcmpOpenFailure {
     std::u16string helperPath;  // the helper program's file, where there is one
 };
 
-class IcmpHelper {
+class IcmpLibrary {
 public:
     using Handle = uint32_t;
     static constexpr Handle kInvalidHandle = 0xFFFFFFFFu;
 
-    virtual ~IcmpHelper() = default;
+    virtual ~IcmpLibrary() = default;
     // kInvalidHandle when no ICMP socket can be had; openFailure() says why.
     virtual Handle IcmpCreateFile() = 0;
     // The same for IPv6 echoes.
@@ -100,11 +100,11 @@ public:
     virtual bool IcmpCloseHandle(Handle handle) = 0;
 };
 
-// For an IcmpHelper: the first handle from next on that is neither 0, the
+// For an IcmpLibrary: the first handle from next on that is neither 0, the
 // invalid one nor a key of used; next moves past it.
 template <class HandleMap>
-IcmpHelper::Handle unusedHandle(const HandleMap& used, IcmpHelper::Handle& next) {
-    while (next == 0 || next == IcmpHelper::kInvalidHandle || used.contains(next)) {
+IcmpLibrary::Handle unusedHandle(const HandleMap& used, IcmpLibrary::Handle& next) {
+    while (next == 0 || next == IcmpLibrary::kInvalidHandle || used.contains(next)) {
         ++next;
     }
     return next++;
