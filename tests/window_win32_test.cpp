@@ -64,7 +64,7 @@ struct Window : LoadedForm {
     }
     void close() { SendMessageW(window.handle(), WM_CLOSE, 0, 0); }
     bool visible() const { return IsWindowVisible(window.handle()); }
-    void paint() { dispatchPaint(); }
+    void paint() { window.paintWhileWaiting(); }
     // A button paints a new caption as it takes it.
     std::u16string painted() const {
         return GetUpdateRect(control("cmdPing"), nullptr, FALSE) ? u"" : text("cmdPing");
