@@ -10,11 +10,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr size_t kReadLimit = 1 << 20;
 
@@ -68,36 +72,21 @@ bool writeAll(int fd, std::string_view content) {
     return true;
 }
 
-// All before the last '/': empty where there is none.
-std::string folderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return path.substr(0, slash == std::string::npos ? 0 : slash);
-}
-
 // Missing folders are made private to the user, as configuration folders are.
-int makeFolders(const std::string& folder) {
-    struct stat info {};
-    if (folder.empty() || stat(folder.c_str(), &info) == 0) {
+int makeFolders(const fs::path& folder) {
+    std::error_code error;
+    if (folder.empty() || fs::exists(folder, error)) {
         return 0;
     }
-    if (const int error = makeFolders(folderOf(folder)); error != 0) {
-        return error;
+    if (const int made = makeFolders(folder.parent_path()); made != 0) {
+        return made;
     }
     return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST ? 0 : errno;
 }
 
-std::string base36(uint64_t value) {
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[value % 36]);
-        value /= 36;
-    } while (value != 0);
-    return digits;
-}
-
-bool isRegularFile(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+bool isRegularFile(const fs::path& path) {
+    std::error_code error;
+    return fs::is_regular_file(path, error);
 }
 
 bool absolute(std::string_view path) {
@@ -119,7 +108,9 @@ int createTemporary(const std::string& target, std::string& name) {
         if (getrandom(&random, sizeof random, 0) != sizeof random) {
             return -1;
         }
-        name = target + '.' + base36(random);
+        char digits[16];
+        name =
+            target + '.' + std::string(digits, std::to_chars(digits, digits + 16, random, 36).ptr);
         const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
@@ -138,7 +129,7 @@ LinuxSettingsStore::LinuxSettingsStore(const std::string& programFolder,
     // Installed, the program's folder is its prefix's, never a settings
     // folder, whoever may write there: no package owns a file there, and
     // every user's window would read it.
-    const std::string prefix = folderOf(programFolder);
+    const std::string prefix = fs::path(programFolder).parent_path();
     const bool installed = systemFolder(programFolder) ||
                            isRegularFile(prefix + "/share/applications/sondrel-ping.desktop");
     if (!installed && access(programFolder.c_str(), W_OK) == 0) {
@@ -214,7 +205,7 @@ std::u16string LinuxSettingsStore::replace(const std::u16string& path, std::stri
     if (target.empty()) {
         return reason(ENOENT);  // a path the locale cannot hold
     }
-    if (const int error = makeFolders(folderOf(target)); error != 0) {
+    if (const int error = makeFolders(fs::path(target).parent_path()); error != 0) {
         return reason(error);
     }
     std::string temporary;
