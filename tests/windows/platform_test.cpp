@@ -1,14 +1,20 @@
 // What the Windows platform layer does its own way (under Wine, Wine's): the
 // settings file's places and its whole-file saves, the ANSI code page's
-// conversions.
+// conversions, the lookup of a name that has an IPv6 address alone.
 
 #include "fakes.h"
 #include "platform/locale_codec.h"
 #include "platform/settings_store_win32.h"
+#include "platform/socket_library_win32.h"
 #include "platform/system_text_win32.h"
 
+// The order the system's headers need.
+// clang-format off
+#include <winsock2.h>
 #include <windows.h>
+// clang-format on
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -60,6 +66,27 @@ TEST(LocaleCodec, shouldHoldChineseButNoEmojiInCodePage936) {
     ASSERT_EQ(GetACP(), 936u) << "the session's code page: see tools/wine_session.sh";
     EXPECT_EQ(decodeLocale(*encodeLocale(u"中文.example")), u"中文.example");
     EXPECT_FALSE(encodeLocale(u"\U0001F600"));
+}
+
+// Offline (platform_test.sh's hosts file): a name that has an IPv6 address
+// alone is found by it, whatever the IPv4 lookup answered; a name that has
+// none keeps the IPv4 lookup's code.
+TEST(WindowsSocketLibrary, shouldFindANameByItsIpv6AddressAlone) {
+    if (std::getenv("PING_HOSTS_FILE") == nullptr) {
+        GTEST_SKIP() << "needs platform_test.sh's namespaces (as root)";
+    }
+    WindowsSocketLibrary library;
+    WsaData data;
+    ASSERT_EQ(library.WSAStartup(0x0101, data), 0);
+    const HostEnt* entry = library.gethostbyname("v6only.test");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(std::string(entry->h_addr_list[0], 16),
+              "\x20\x01\x0d\xb8" + std::string(11, '\0') + '\x05');
+    EXPECT_EQ(::gethostbyname("nowhere.test"), nullptr);
+    const int code = ::WSAGetLastError();
+    EXPECT_EQ(library.gethostbyname("nowhere.test"), nullptr);
+    EXPECT_EQ(library.WSAGetLastError(), code);
+    library.WSACleanup();
 }
 
 }  // namespace
