@@ -28,9 +28,17 @@ std::string content(const fs::path& file) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// A path of the machine's that platform_test.sh names, as Wine sees it.
+fs::path fromEnvironment(const char* name) {
+    const char* path = std::getenv(name);
+    return path != nullptr ? fs::path(std::string("Z:") + path).make_preferred() : fs::path();
+}
+
 // Beside the program while the file there may be replaced; a read-only one
 // there is the installation's, and a save writes the user's own, which the
-// next start reads. A failed save says why and leaves the file as it was.
+// next start reads. A failed save says why and leaves the file as it was; a
+// save keeps a hidden file hidden, and a symbolic link is replaced itself,
+// the file it points to left as it was.
 TEST(WindowsSettingsStore, shouldSaveBesideTheProgramOrInTheUsersOwnFolder) {
     const fs::path root =
         fs::temp_directory_path() / ("settings-" + std::to_string(GetCurrentProcessId()));
@@ -41,9 +49,18 @@ TEST(WindowsSettingsStore, shouldSaveBesideTheProgramOrInTheUsersOwnFolder) {
         WindowsSettingsStore portable(text(program), text(user));
         EXPECT_EQ(portable.writePath(), text(program / "Settings.inf"));
         EXPECT_EQ(portable.replace(portable.writePath(), "a\r\n"), u"");
+        SetFileAttributesW((program / "Settings.inf").c_str(), FILE_ATTRIBUTE_HIDDEN);
         EXPECT_EQ(portable.replace(portable.writePath(), "b\r\n"), u"");
         EXPECT_EQ(content(program / "Settings.inf"), "b\r\n");
+        EXPECT_EQ(GetFileAttributesW((program / "Settings.inf").c_str()) & FILE_ATTRIBUTE_HIDDEN,
+                  DWORD{FILE_ATTRIBUTE_HIDDEN});
         EXPECT_NE(portable.replace(text(program / "Settings.inf" / "x"), "c"), u"");
+    }
+    if (const fs::path linked = fromEnvironment("PING_LINKED_SETTINGS"); !linked.empty()) {
+        WindowsSettingsStore store(text(linked), text(user));
+        EXPECT_EQ(store.replace(store.writePath(), "b\r\n"), u"");
+        EXPECT_EQ(content(linked / "Settings.inf"), "b\r\n");
+        EXPECT_EQ(content(linked.parent_path() / "target.inf"), "[settings]\n");
     }
     SetFileAttributesW((program / "Settings.inf").c_str(), FILE_ATTRIBUTE_READONLY);
     WindowsSettingsStore installed(text(program), text(user));
