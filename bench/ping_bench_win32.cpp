@@ -44,8 +44,8 @@ int bareChild(long count) {
     unsigned char reply[sizeof(ICMP_ECHO_REPLY) + sizeof data + 8 + sizeof(IO_STATUS_BLOCK)];
     const auto start = Clock::now();
     for (long i = 0; i < count; ++i) {
-        if (IcmpSendEcho2(icmp, event, nullptr, nullptr, htonl(INADDR_LOOPBACK), data,
-                          sizeof data, nullptr, reply, sizeof reply, 2700) == 0 &&
+        if (IcmpSendEcho2(icmp, event, nullptr, nullptr, htonl(INADDR_LOOPBACK), data, sizeof data,
+                          nullptr, reply, sizeof reply, 2700) == 0 &&
             GetLastError() == ERROR_IO_PENDING) {
             while (MsgWaitForMultipleObjects(1, &event, FALSE, 3700, QS_PAINT) ==
                    WAIT_OBJECT_0 + 1) {
@@ -165,13 +165,15 @@ int driver(int repetitions) {
     // machine's load moves both.
     std::printf("| figure | this program | reference | ratio | goal |\n|---|---|---|---|---|\n");
     for (const long count : kCounts) {
-        std::printf("| per echo, %ld echoes to 127.0.0.1 | %.3f ms | %.3f ms (bare loop) | %.2f | "
-                    "<= 1.5 |\n",
-                    count, m("program", count) / 1000, m("bare", count) / 1000, m("ratio", count));
+        std::printf(
+            "| per echo, %ld echoes to 127.0.0.1 | %.3f ms | %.3f ms (bare loop) | %.2f | "
+            "<= 1.5 |\n",
+            count, m("program", count) / 1000, m("bare", count) / 1000, m("ratio", count));
     }
     std::printf("| growth: per echo at %ld / at %ld | %.3f ms | %.3f ms | %.2f | <= 1.1 |\n",
                 kCounts[2], kCounts[1], m("program", kCounts[2]) / 1000,
-                m("program", kCounts[1]) / 1000, m("program", kCounts[2]) / m("program", kCounts[1]));
+                m("program", kCounts[1]) / 1000,
+                m("program", kCounts[2]) / m("program", kCounts[1]));
     return 0;
 }
 

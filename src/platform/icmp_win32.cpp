@@ -130,8 +130,8 @@ bool WindowsIcmpHelper::IcmpCloseHandle(Handle handle) {
 }
 
 template <class Send>
-WindowsIcmpHelper::Exchange* WindowsIcmpHelper::exchange(size_t replyRoom,
-                                                               uint32_t timeoutMs, Send send) {
+WindowsIcmpHelper::Exchange* WindowsIcmpHelper::exchange(size_t replyRoom, uint32_t timeoutMs,
+                                                         Send send) {
     if (!exchange_) {
         exchange_ = std::make_unique<Exchange>();
     }
