@@ -90,20 +90,22 @@ private:
 
 // The results box. Its lines come out together, a frame's at a time, and
 // the caret follows them there: one update of the box's text, caret and
-// scroll bars a frame, not a line. An update that costs more than a quarter
-// of a frame (Wine draws the scroll bars in some 20 ms) spaces the next ones
-// to four times its cost, so that the box takes at most a fifth of a run.
-// The window's frame timer, and any change of a button, bring out the lines
-// that no later one does; the timer runs between echoes, never while one is
-// in flight (Wine's box crashed when changed then).
+// scroll bars a frame, not a line. An update that costs more than a fifth
+// of a frame (Wine draws the scroll bars in 20 ms and more) spaces the next
+// ones to five times its cost, so that the box takes at most a sixth of a
+// run. The window's frame timer, and any change of a button, bring out the
+// lines that no later one does; the timer runs between echoes, never while
+// one is in flight (Wine's box crashed when changed then).
 class ResultsView final : public TextBoxView {
 public:
     using Clock = std::chrono::steady_clock;
 
     ResultsView(HWND edit, HWND window) : edit_(edit), window_(window) {}
     void showText(const std::u16string& text) override {
+        const auto start = Clock::now();
         pending_.clear();
         SetWindowTextW(edit_, wideText(text));
+        updated(start);
     }
     void showAppended(std::u16string_view part) override {
         pending_.append(part);
@@ -146,13 +148,19 @@ public:
         const auto end = static_cast<WPARAM>(GetWindowTextLengthW(edit_));
         SendMessageW(edit_, EM_SETSEL, end, static_cast<LPARAM>(end));
         SendMessageW(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wideText(pending_)));
-        UpdateWindow(edit_);
         pending_.clear();
-        const auto now = Clock::now();
-        due_ = now + std::max<Clock::duration>(kFrame, 4 * (now - start));
+        updated(start);
     }
 
 private:
+    // Painted now; the next update comes a frame later, or five times this
+    // one's cost.
+    void updated(Clock::time_point start) {
+        UpdateWindow(edit_);
+        const auto now = Clock::now();
+        due_ = now + std::max<Clock::duration>(kFrame, 5 * (now - start));
+    }
+
     HWND edit_;
     HWND window_;             // the frame timer's
     std::u16string pending_;  // not shown yet
