@@ -12,9 +12,10 @@ if [ "${1:-}" = fuzz ]; then
     packages="$packages clang-14 libclang-rt-14-dev"
 fi
 # `make windows`, and its tests in `make test`: the cross-compiler, GoogleTest's
-# sources, Wine with a display for its windows, the installer's compiler.
+# sources, Wine with a display for its windows, the installer's compiler, the
+# Chinese locale's sources for the Wine session.
 if [ "${1:-}" = windows ]; then
-    packages="$packages g++-mingw-w64-x86-64-posix googletest wine64 xvfb xauth nsis"
+    packages="$packages g++-mingw-w64-x86-64-posix googletest wine64 xvfb xauth nsis locales"
 fi
 # `make bench`: the system calls are counted with perf, the windows painted by Xvfb.
 if [ "${1:-}" = bench ]; then

@@ -1,6 +1,8 @@
 ; The installer: for all users (Program Files, as administrator) or for the
 ; current user (%LOCALAPPDATA%\Programs), with a Start-menu entry and an
 ; uninstaller that leaves the users' own settings (%APPDATA%\Sondrel Ping).
+; The licence first, then the choice of users and the folder; the last page
+; offers to start the program.
 ; makensis -DVERSION=... -DSTAGE=<folder of the files> -DOUTFILE=<setup.exe>
 Unicode true
 Target amd64-unicode
@@ -15,8 +17,10 @@ Target amd64-unicode
 !define MULTIUSER_INSTALLMODE_INSTDIR "${NAME}"
 !include MultiUser.nsh
 !include MUI2.nsh
+!include FileFunc.nsh
 
 Name "${NAME}"
+BrandingText "${NAME} ${VERSION}"
 OutFile "${OUTFILE}"
 SetCompressor /SOLID lzma
 VIProductVersion "${VERSION}.0.0"
@@ -27,10 +31,15 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Copyright (c) 2026 The Sondrel Ping au
 
 !define MUI_ICON "${STAGE}\sondrel-ping.ico"
 !define MUI_UNICON "${STAGE}\sondrel-ping.ico"
-!insertmacro MULTIUSER_PAGE_INSTALLMODE
 !insertmacro MUI_PAGE_LICENSE "${STAGE}\LICENSE.txt"
+!insertmacro MULTIUSER_PAGE_INSTALLMODE
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
+; Started through the desktop's shell, as its user: never with the rights an
+; all-users install runs with.
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_FUNCTION StartAsUser
+!insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
@@ -38,6 +47,10 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Copyright (c) 2026 The Sondrel Ping au
 
 Function .onInit
   !insertmacro MULTIUSER_INIT
+FunctionEnd
+
+Function StartAsUser
+  Exec '"$WINDIR\explorer.exe" "$INSTDIR\sondrel-ping.exe"'
 FunctionEnd
 
 Function un.onInit
@@ -65,6 +78,10 @@ Section
     '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode'
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" \
     '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode /S'
+  ; The installed size, in KB.
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  IntFmt $0 "0x%08X" $0
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" "$0"
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd

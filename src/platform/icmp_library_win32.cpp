@@ -59,8 +59,7 @@ void copyOut(const Reply& reply, size_t dataSize, void* replyBuffer, uint32_t re
 }  // namespace
 
 struct WindowsIcmpLibrary::Exchange {
-    explicit Exchange(size_t size)
-        : event(CreateEventW(nullptr, TRUE, FALSE, nullptr)), buffer(size) {}
+    Exchange() : event(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
     ~Exchange() {
         if (event != nullptr) {
             CloseHandle(event);
@@ -129,13 +128,17 @@ bool WindowsIcmpLibrary::IcmpCloseHandle(Handle handle) {
 }
 
 template <class Send>
-std::unique_ptr<WindowsIcmpLibrary::Exchange> WindowsIcmpLibrary::exchange(size_t replyRoom,
-                                                                           uint32_t timeoutMs,
-                                                                           Send send) {
-    auto echo = std::make_unique<Exchange>(replyRoom + sizeof(IO_STATUS_BLOCK));
+WindowsIcmpLibrary::Exchange* WindowsIcmpLibrary::exchange(size_t replyRoom, uint32_t timeoutMs,
+                                                           Send send) {
+    if (!exchange_) {
+        exchange_ = std::make_unique<Exchange>();
+    }
+    Exchange* echo = exchange_.get();
     if (echo->event == nullptr) {
         return nullptr;
     }
+    // The library resets the event as it sends.
+    echo->buffer.assign(replyRoom + sizeof(IO_STATUS_BLOCK), 0);
     const DWORD size = static_cast<DWORD>(echo->buffer.size());
     if (send(echo->event, echo->buffer.data(), size) != 0) {
         return echo;  // answered at once
@@ -154,7 +157,7 @@ std::unique_ptr<WindowsIcmpLibrary::Exchange> WindowsIcmpLibrary::exchange(size_
             return echo;
         }
         if (woke != WAIT_OBJECT_0 + 1) {
-            abandoned_.push_back(std::move(echo));
+            abandoned_.push_back(std::move(exchange_));
             return nullptr;
         }
         whileWaiting_();
@@ -172,7 +175,7 @@ uint32_t WindowsIcmpLibrary::IcmpSendEcho(Handle handle, uint32_t destination,
     }
     IP_OPTION_INFORMATION options = systemOptions(requestOptions);
     // Room for the reply, the data echoed and an ICMP error's 8 bytes.
-    const auto echo =
+    Exchange* echo =
         exchange(sizeof(ICMP_ECHO_REPLY) + requestSize + 8, timeoutMs,
                  [&](HANDLE event, void* buffer, DWORD size) {
                      return IcmpSendEcho2(it->second, event, nullptr, nullptr, destination,
@@ -216,7 +219,7 @@ uint32_t WindowsIcmpLibrary::Icmp6SendEcho2(Handle handle, const Ipv6AddressEx* 
     to.sin6_family = AF_INET6;
     std::memcpy(&to.sin6_addr, destination->sin6_addr, sizeof to.sin6_addr);
     to.sin6_scope_id = destination->sin6_scope_id;
-    const auto echo =
+    Exchange* echo =
         exchange(sizeof(Icmpv6EchoReply) + requestSize + 8, timeoutMs,
                  [&](HANDLE event, void* buffer, DWORD size) {
                      return ::Icmp6SendEcho2(it->second, event, nullptr, nullptr, &from, &to,

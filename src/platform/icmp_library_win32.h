@@ -43,15 +43,17 @@ private:
 
     Handle keep(void* systemHandle);
     // Sends with send(event, buffer, size) and waits for the library's
-    // answer; nothing where it failed or never came.
+    // answer, in the exchange's buffer; nothing where it failed or never came.
     template <class Send>
-    std::unique_ptr<Exchange> exchange(size_t replyRoom, uint32_t timeoutMs, Send send);
+    Exchange* exchange(size_t replyRoom, uint32_t timeoutMs, Send send);
 
     std::map<Handle, void*> handles_;
     Handle nextHandle_ = 1;
     unsigned long openError_ = 0;
     bool openIpv6_ = false;  // the latest open was for IPv6
     std::function<void()> whileWaiting_;
+    // The event and buffer of the latest echo, answered, for the next one.
+    std::unique_ptr<Exchange> exchange_;
     // Echoes that the library has not answered by their time-out and then
     // some: their memory stays until the handles are closed.
     std::vector<std::unique_ptr<Exchange>> abandoned_;

@@ -9,6 +9,9 @@ namespace {
 
 constexpr std::u16string_view kFileName = u"\\Settings.inf";
 constexpr std::u16string_view kOwnFolder = u"\\Sondrel Ping";
+// What a save keeps of the earlier file's attributes.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 std::u16string folderOf(const std::u16string& path) {
     const auto slash = path.find_last_of(u"\\/");
@@ -120,8 +123,14 @@ std::u16string WindowsSettingsStore::replace(const std::u16string& path, std::st
     if (const DWORD error = makeFolders(folderOf(path)); error != 0) {
         return systemMessage(error);
     }
+    // The new file takes the earlier one's place, with its attributes; its
+    // permissions are the folder's, as any new file's. A symbolic link is
+    // replaced itself, never followed: ReplaceFileW, which would keep the
+    // permissions, removes the link's target under Wine.
+    DWORD attributes = 0;
+    const DWORD kept = exists(path, attributes) ? attributes & kKeptAttributes : 0;
     std::u16string temporary;
-    const HANDLE file = createTemporary(path, 0, temporary);
+    const HANDLE file = createTemporary(path, kept, temporary);
     if (file == INVALID_HANDLE_VALUE) {
         return systemMessage(GetLastError());
     }
@@ -131,13 +140,8 @@ std::u16string WindowsSettingsStore::replace(const std::u16string& path, std::st
         written = false;
         error = GetLastError();
     }
-    // An earlier file keeps its attributes and permissions.
-    DWORD attributes = 0;
-    if (written && !(exists(path, attributes)
-                         ? ReplaceFileW(wideText(path), wideText(temporary), nullptr,
-                                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                         : MoveFileExW(wideText(temporary), wideText(path),
-                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))) {
+    if (written && !MoveFileExW(wideText(temporary), wideText(path),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         written = false;
         error = GetLastError();
     }

@@ -121,12 +121,12 @@ const HostEnt* WindowsSocketLibrary::gethostbyname(const char* name) {
         return answer.set(system->h_name != nullptr ? system->h_name : *wire,
                           system->h_addrtype == AF_INET6, std::move(addresses), 0);
     }
-    // Where a name has no IPv4 address, its IPv6 one.
+    // Where a name has no IPv4 address, its IPv6 one, whatever the IPv4
+    // lookup said: offline it answers 11002 (try again) for such a name.
+    // Where neither family answers, the IPv4 lookup's code.
     const int error = ::WSAGetLastError();
-    if (error == WSAHOST_NOT_FOUND || error == WSANO_DATA) {
-        if (const HostEnt* named6 = ipv6Answer(*wire, 0)) {
-            return named6;
-        }
+    if (const HostEnt* named6 = ipv6Answer(*wire, 0)) {
+        return named6;
     }
     WSASetLastError(error);
     return nullptr;

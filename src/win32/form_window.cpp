@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -22,6 +23,7 @@ constexpr wchar_t kFrameClass[] = L"SondrelPingFrame";
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int kFontPoints = 9;
 constexpr UINT_PTR kSubclassId = 1;
+constexpr UINT_PTR kFrameTimer = 1;
 // Every line of the longest run: 32,767 replies of at most 128 characters.
 constexpr WPARAM kResultsLimit = 32767 * 128;
 // The reasons a close is asked for.
@@ -78,16 +80,110 @@ private:
     bool quiet_ = false;
 };
 
-class PushButtonView final : public ButtonView {
+// The results box. Its lines come out together, a frame's at a time, and
+// the caret follows them there: one update of the box's text, caret and
+// scroll bars a frame, not a line. An update that costs more than a fifth
+// of a frame (Wine draws the scroll bars in 20 ms and more) spaces the next
+// ones to five times its cost, so that the box takes at most a sixth of a
+// run. The window's frame timer, and any change of a button, bring out the
+// lines that no later one does; the timer runs between echoes, never while
+// one is in flight (Wine's box crashed when changed then).
+class ResultsView final : public TextBoxView {
 public:
-    explicit PushButtonView(HWND button) : button_(button) {}
-    void showCaption(const std::u16string& caption) override {
-        SetWindowTextW(button_, wideText(caption));
+    using Clock = std::chrono::steady_clock;
+
+    ResultsView(HWND edit, HWND window) : edit_(edit), window_(window) {}
+    void showText(const std::u16string& text) override {
+        const auto start = Clock::now();
+        pending_.clear();
+        SetWindowTextW(edit_, wideText(text));
+        updated(start);
     }
-    void showEnabled(bool enabled) override { EnableWindow(button_, enabled); }
+    void showAppended(std::u16string_view part) override {
+        pending_.append(part);
+        const auto now = Clock::now();
+        if (now >= due_) {
+            showPending();
+        } else if (!timer_) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(due_ - now);
+            timer_ = SetTimer(window_, kFrameTimer, static_cast<UINT>(left.count()), nullptr) != 0;
+        }
+    }
+    void showSelection(const std::u16string& text, std::ptrdiff_t start,
+                       std::ptrdiff_t length) override {
+        // The end, where the waiting lines leave the caret.
+        if (start == std::ssize(text) && !pending_.empty()) {
+            return;
+        }
+        showPending();
+        DWORD from = 0, to = 0;
+        SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+                     reinterpret_cast<LPARAM>(&to));
+        if (from != start || to != start + length) {
+            SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(start),
+                         static_cast<LPARAM>(start + length));
+            SendMessageW(edit_, EM_SCROLLCARET, 0, 0);
+        }
+    }
+    void takeFocus() override { SetFocus(edit_); }
+
+    // Shows the waiting lines now, painted.
+    void showPending() {
+        if (timer_) {
+            KillTimer(window_, kFrameTimer);
+            timer_ = false;
+        }
+        if (pending_.empty()) {
+            return;
+        }
+        const auto start = Clock::now();
+        const auto end = static_cast<WPARAM>(GetWindowTextLengthW(edit_));
+        SendMessageW(edit_, EM_SETSEL, end, static_cast<LPARAM>(end));
+        SendMessageW(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wideText(pending_)));
+        pending_.clear();
+        updated(start);
+    }
 
 private:
+    // Painted now; the next update comes a frame later, or five times this
+    // one's cost.
+    void updated(Clock::time_point start) {
+        UpdateWindow(edit_);
+        const auto now = Clock::now();
+        due_ = now + std::max<Clock::duration>(kFrame, 5 * (now - start));
+    }
+
+    HWND edit_;
+    HWND window_;             // the frame timer's
+    std::u16string pending_;  // not shown yet
+    Clock::time_point due_;   // of the next update
+    bool timer_ = false;
+};
+
+// A button. The results box's waiting lines come out first: the end of a
+// run shows with its last lines.
+class PushButtonView final : public ButtonView {
+public:
+    PushButtonView(HWND button, const std::unique_ptr<ResultsView>& results)
+        : button_(button), results_(results) {}
+    void showCaption(const std::u16string& caption) override {
+        showResults();
+        SetWindowTextW(button_, wideText(caption));
+    }
+    void showEnabled(bool enabled) override {
+        showResults();
+        EnableWindow(button_, enabled);
+    }
+
+private:
+    void showResults() const {
+        if (results_) {
+            results_->showPending();
+        }
+    }
+
     HWND button_;
+    const std::unique_ptr<ResultsView>& results_;
 };
 
 // The frame: an etched border around its controls, whose messages go on to
@@ -174,7 +270,8 @@ HWND makeControl(const ControlLayout& c, HWND parent, std::size_t layout) {
 
 struct FormWindow::Views {
     std::array<HWND, std::size(kControls)> controls{};
-    std::array<std::unique_ptr<EditView>, std::size(kControls)> boxes;
+    std::array<std::unique_ptr<EditView>, std::size(kControls)> boxes;  // the input boxes
+    std::unique_ptr<ResultsView> results;
     std::vector<std::unique_ptr<ButtonView>> buttons;
 };
 
@@ -210,8 +307,12 @@ FormWindow::FormWindow(FrmPing& form) : form_(form), views_(std::make_unique<Vie
     for (const FormControl& f : kFormControls) {
         const HWND handle = controls[f.layout];
         if (f.button != nullptr) {
-            views_->buttons.push_back(std::make_unique<PushButtonView>(handle));
+            views_->buttons.push_back(std::make_unique<PushButtonView>(handle, views_->results));
             (form_.*f.button).bind(views_->buttons.back().get());
+        } else if (kControls[f.layout].kind == ControlKind::MultiLineTextBox) {
+            views_->results = std::make_unique<ResultsView>(handle, window_);
+            SetWindowSubclass(handle, controlProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+            (form_.*f.box).bind(views_->results.get());
         } else {
             views_->boxes[f.layout] = std::make_unique<EditView>(handle);
             SetWindowSubclass(handle, controlProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
@@ -311,6 +412,12 @@ LRESULT FormWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             commanded(LOWORD(wParam), HIWORD(wParam));
             return 0;
+        case WM_TIMER:
+            if (wParam == kFrameTimer) {
+                views_->results->showPending();
+                return 0;
+            }
+            break;
         case DM_GETDEFID: {
             // Enter is cmdPing's unless a button has the focus, however it got
             // it: the dialog manager marks only one reached by Tab.
@@ -383,7 +490,8 @@ void FormWindow::commanded(WORD id, WORD code) {
         }
         if (f.button != nullptr && code == BN_CLICKED) {
             f.handler(form_);
-        } else if (f.box != nullptr && code == EN_CHANGE && views_->boxes[layout]->userChange()) {
+        } else if (f.box != nullptr && code == EN_CHANGE && views_->boxes[layout] != nullptr &&
+                   views_->boxes[layout]->userChange()) {
             (form_.*f.box).edited(views_->boxes[layout]->text());
         }
     }

@@ -2,6 +2,7 @@
 
 #include "platform/system_text_win32.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -26,6 +27,11 @@ void dispatchWhileWaiting() {
 }
 
 void Win32WindowSystem::yield() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - yielded_ < kFrame) {
+        return;
+    }
+    yielded_ = now;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
