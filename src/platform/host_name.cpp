@@ -1,5 +1,7 @@
 #include "platform/host_name.h"
 
+#include <algorithm>
+
 namespace {
 
 bool isHostNameByte(char c) {
@@ -50,4 +52,9 @@ const HostEnt* HostAnswer::set(std::string name, bool ipv6,
                      addressList_.data(),
                      scopeId};
     return &entry_;
+}
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }

@@ -14,6 +14,9 @@
 // each of 1 to 63 bytes, 253 bytes in all, a final dot aside.
 bool isHostName(std::string_view ascii);
 
+// No byte of it is beyond ASCII: it needs no conversion to go to a name server.
+bool isAscii(std::string_view text);
+
 // [2001:db8::1] as in a URL: brackets hold an IPv6 address.
 std::string unbracketed(const std::string& host);
 

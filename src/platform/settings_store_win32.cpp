@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <filesystem>
+
 namespace {
 
 constexpr std::u16string_view kFileName = u"\\Settings.inf";
@@ -12,11 +14,6 @@ constexpr std::u16string_view kOwnFolder = u"\\Sondrel Ping";
 // What a save keeps of the earlier file's attributes.
 constexpr DWORD kKeptAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-std::u16string folderOf(const std::u16string& path) {
-    const auto slash = path.find_last_of(u"\\/");
-    return path.substr(0, slash == std::u16string::npos ? 0 : slash);
-}
 
 bool exists(const std::u16string& path, DWORD& attributes) {
     attributes = GetFileAttributesW(wideText(path));
@@ -58,14 +55,17 @@ bool mayReplace(const std::u16string& file) {
     return true;
 }
 
-DWORD makeFolders(const std::u16string& folder) {
-    if (folder.empty() || GetFileAttributesW(wideText(folder)) != INVALID_FILE_ATTRIBUTES) {
+// Not std::filesystem::create_directories: its errors are the C library's,
+// in English, where the user is told the system's, in the user's language.
+DWORD makeFolders(const std::filesystem::path& folder) {
+    if (!folder.has_relative_path() ||
+        GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) {
         return 0;
     }
-    if (const DWORD error = makeFolders(folderOf(folder)); error != 0) {
+    if (const DWORD error = makeFolders(folder.parent_path()); error != 0) {
         return error;
     }
-    return CreateDirectoryW(wideText(folder), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS
+    return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS
                ? 0
                : GetLastError();
 }
@@ -120,7 +120,7 @@ uint32_t WindowsSettingsStore::GetPrivateProfileStringA(const char* section, con
 }
 
 std::u16string WindowsSettingsStore::replace(const std::u16string& path, std::string_view content) {
-    if (const DWORD error = makeFolders(folderOf(path)); error != 0) {
+    if (const DWORD error = makeFolders(std::filesystem::path(path).parent_path()); error != 0) {
         return systemMessage(error);
     }
     // The new file takes the earlier one's place, with its attributes; its

@@ -44,10 +44,8 @@ uint16_t openFileLimit() {
 // Nothing when the text cannot be a host name, so that none of it leaves the
 // program.
 std::optional<std::string> nameOnTheWire(std::string_view text) {
-    const bool ascii = std::all_of(text.begin(), text.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     std::string wire(text);
-    if (!ascii) {
+    if (!isAscii(text)) {
         char* ace = nullptr;
         const int converted =
             idn2_to_ascii_lz(wire.c_str(), &ace, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL);

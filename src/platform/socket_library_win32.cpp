@@ -26,8 +26,7 @@ thread_local HostAnswer answer;
 
 // The name in its ASCII form, which the resolver and the limits take.
 std::optional<std::string> asciiName(const std::string& name) {
-    if (std::all_of(name.begin(), name.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    if (isAscii(name)) {
         return name;
     }
     const std::u16string text = decodeLocale(name);
