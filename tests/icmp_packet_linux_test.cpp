@@ -2,7 +2,7 @@
 // the TTL of a datagram reply.
 
 #include "platform/icmp/icmp_packet_linux.h"
-#include "platform/ip_status.h"
+#include "platform/icmp/ip_status.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ip_status.h"
+#include "platform/icmp/ip_status.h"
 
 #include <cstdint>
 #include <string_view>

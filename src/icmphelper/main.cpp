@@ -7,8 +7,8 @@
 
 #include "platform/icmp/echo_socket_linux.h"
 #include "platform/icmp/helper_protocol.h"
+#include "platform/icmp/ip_status.h"
 #include "platform/icmp/privileges.h"
-#include "platform/ip_status.h"
 
 #include <linux/capability.h>
 #include <linux/filter.h>

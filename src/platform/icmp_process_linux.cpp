@@ -1,6 +1,6 @@
 #include "platform/icmp_process_linux.h"
 
-#include "platform/ip_status.h"
+#include "platform/icmp/ip_status.h"
 
 #include <poll.h>
 #include <signal.h>

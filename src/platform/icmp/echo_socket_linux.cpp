@@ -1,6 +1,6 @@
 #include "platform/icmp/echo_socket_linux.h"
 
-#include "platform/ip_status.h"
+#include "platform/icmp/ip_status.h"
 
 #include <netinet/in.h>
 #include <poll.h>

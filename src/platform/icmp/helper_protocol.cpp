@@ -1,6 +1,6 @@
 #include "platform/icmp/helper_protocol.h"
 
-#include "platform/ip_status.h"
+#include "platform/icmp/ip_status.h"
 
 #include <netinet/in.h>
 #include <sched.h>

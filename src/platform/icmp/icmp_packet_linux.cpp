@@ -1,6 +1,6 @@
 #include "platform/icmp/icmp_packet_linux.h"
 
-#include "platform/ip_status.h"
+#include "platform/icmp/ip_status.h"
 
 #include <time.h>  // <linux/errqueue.h> needs struct timespec
 
