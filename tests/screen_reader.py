@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 # A screen reader on the window while an echo to a host that does not answer
 # waits: the window is a frame listing its controls in reading order, and
-# answers within the wait, while the focus that a question moves reaches the
-# form only at the run's next yield; the results are read by word after the
-# run, and a question about an offset outside the text leaves nothing on stderr. Run as root on a session bus of its own,
+# answers within the wait, while the focus that a question moves and the
+# button it presses reach the form only at the run's next yield; the results
+# are read by word after the run, and a question about an offset outside the
+# text leaves nothing on stderr. Run as root on a session bus of its own,
 # in a network namespace whose loopback ignores echoes; the display is its own.
 # Prints how long the answers took. Exit status 0, 1 failed, 77 skipped.
 # Usage: screen_reader.py path/to/sondrel-ping
@@ -62,7 +63,7 @@ try:
                         for c in o]
     tree = (window.getRoleName(), listed(window))
     panel, results = window[0], window[1]
-    host, count, start = panel[1], panel[3], panel[6]
+    host, count, start, save = panel[1], panel[3], panel[6], panel[8]
     expected = ("frame", [
         ("panel", "", [("label", "请输入IP地址或网址:", []), ("text", "请输入IP地址或网址", []),
                        ("label", "次数:", []), ("text", "次数", []), ("label", "包大小:", []),
@@ -82,10 +83,15 @@ try:
         pass
     asked = time.monotonic()
     host.queryComponent().grabFocus()
-    heard = (text(results), start.name, text(count))
+    save.queryAction().doAction(0)
+    heard = (text(results), start.name, text(count), apps()[0].childCount)
     print("answered %.3f s into the echo's wait" % (time.monotonic() - asked))
-    if heard != ("", "Stop", " 2 "):
+    if heard != ("", "Stop", " 2 ", 1):
         fail("while the echo waits: %s" % (heard,))
+    # The press is the next yield's: the save's box, which holds the run.
+    until(lambda: apps()[0].childCount == 2, 10, "the save's box did not come")
+    ok = pyatspi.findDescendant(apps()[0][1], lambda o: o.getRoleName() == "push button")
+    ok.queryAction().doAction(0)
     until(lambda: start.name == "Ping", 10, "the run did not end")
     if text(count) != "2" or text(results).count("Request Timeout") != 2:
         fail("after the run: %r, %r" % (text(count), text(results)))
