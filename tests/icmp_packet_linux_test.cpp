@@ -10,6 +10,8 @@
 #include <netinet/in.h>
 
 #include <cstring>
+#include <span>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -21,10 +23,15 @@ const uint32_t kRouter = inet_addr("198.18.1.2");
 const uint32_t kTarget = inet_addr("198.18.2.2");
 const uint32_t kLoopback = inet_addr("127.0.0.1");
 
+Bytes operator+(Bytes bytes, std::span<const uint8_t> more) {
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    return bytes;
+}
+
 Bytes icmpMessage(uint8_t type, uint16_t id, uint16_t seq, const Bytes& body = {},
                   uint8_t code = 0) {
     Bytes m{type, code, 0, 0, uint8_t(id >> 8), uint8_t(id), uint8_t(seq >> 8), uint8_t(seq)};
-    m.insert(m.end(), body.begin(), body.end());
+    m = m + body;
     const uint16_t sum = icmp::checksum(m);
     m[2] = uint8_t(sum >> 8);
     m[3] = uint8_t(sum);
@@ -37,8 +44,7 @@ Bytes ipPacket(uint32_t src, uint32_t dst, const Bytes& body) {
     p.resize(20);
     std::memcpy(&p[12], &src, 4);
     std::memcpy(&p[16], &dst, 4);
-    p.insert(p.end(), body.begin(), body.end());
-    return p;
+    return p + body;
 }
 
 Bytes edit(Bytes bytes, std::size_t at, uint8_t value) {
@@ -70,20 +76,14 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
     const auto error6 = [&](uint8_t type, uint8_t code, const Bytes& quoted) {
         return raw6(icmpMessage(type, 0, 0, quoted, code));
     };
-    Bytes request6{0x60, 0, 0, 0, 0, 8, IPPROTO_ICMPV6, 64};
-    request6.resize(24);
-    request6.insert(request6.end(), target6.begin(), target6.end());
     const Bytes echo6 = icmpMessage(128, 7, 9);
-    request6.insert(request6.end(), echo6.begin(), echo6.end());
+    const Bytes request6 =
+        Bytes{0x60, 0, 0, 0, 0, 8, IPPROTO_ICMPV6, 64} + Bytes(16) + target6 + echo6;
     Bytes fragment6 = edit(request6, 6, IPPROTO_FRAGMENT);
     fragment6.insert(fragment6.begin() + 40, {IPPROTO_ICMPV6, 0, 0, 1, 0, 0, 0, 7});
     const icmp::EchoKey key{7, 9, kTarget, false}, key6{7, 9, target6, false};
-    const struct {
-        const char* name;
-        icmp::Message message;
-        icmp::EchoKey key;
-        bool answers;
-    } rows[] = {
+    // What the row is; the message; the echo; whether it answers it.
+    const std::tuple<const char*, icmp::Message, icmp::EchoKey, bool> rows[] = {
         {"reply", raw(reply(7, 9)), key, true},
         {"reply from another address", raw(reply(7, 9, kRouter)), key, false},
         {"other id", raw(reply(8, 9)), key, false},
@@ -116,8 +116,8 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
         {"IPv6 time exceeded, code 3", error6(3, 3, request6), key6, false},
         {"IPv6 redirect", error6(137, 0, request6), key6, false},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(icmp::answers(row.message, row.key), row.answers) << row.name;
+    for (const auto& [name, message, echo, answers] : rows) {
+        EXPECT_EQ(icmp::answers(message, echo), answers) << name;
     }
     // A net administratively prohibited answers as the net unreachable does,
     // which no network of ours can send.
@@ -127,20 +127,19 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
 // A datagram reply's TTL or hop limit from its ancillary data, where the
 // kernel gives 1 to 255, beside other records. 257 would read 1 in a byte.
 TEST(IcmpPacket, DatagramRepliesTakeTheirTtlFrom1To255Only) {
-    const struct {
-        int level, type, value, ttl;
-    } rows[] = {{IPPROTO_IP, IP_TTL, 255, 255},        {IPPROTO_IP, IP_TTL, 1, 1},
-                {IPPROTO_IP, IP_TTL, -1, 0},           {IPPROTO_IP, IP_TTL, 257, 0},
-                {IPPROTO_IPV6, IPV6_HOPLIMIT, 64, 64}, {IPPROTO_IP, IP_RECVERR, 64, 0},
-                {IPPROTO_IPV6, IPV6_RECVERR, 64, 0}};
-    for (const auto& row : rows) {
+    // The record's level, type and value; the TTL read, -1: no reply.
+    const std::array<int, 4> rows[] = {
+        {IPPROTO_IP, IP_TTL, 255, 255},        {IPPROTO_IP, IP_TTL, 1, 1},
+        {IPPROTO_IP, IP_TTL, -1, 0},           {IPPROTO_IP, IP_TTL, 257, 0},
+        {IPPROTO_IPV6, IPV6_HOPLIMIT, 64, 64}, {IPPROTO_IP, IP_RECVERR, 64, 0},
+        {IPPROTO_IPV6, IPV6_RECVERR, 64, 0}};
+    for (const auto& [level, type, value, ttl] : rows) {
         alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int))] = {};
         auto* header = reinterpret_cast<cmsghdr*>(control);
-        *header = {CMSG_LEN(sizeof(int)), row.level, row.type};
-        std::memcpy(CMSG_DATA(header), &row.value, sizeof row.value);
+        *header = {CMSG_LEN(sizeof(int)), level, type};
+        std::memcpy(CMSG_DATA(header), &value, sizeof value);
         const auto reply = icmp::parseDatagramReply(icmpMessage(0, 7, 9), kTarget, control);
-        EXPECT_EQ(reply ? reply->ttl : -1, row.ttl)
-            << row.level << '/' << row.type << ": " << row.value;
+        EXPECT_EQ(reply ? reply->ttl : -1, ttl) << level << '/' << type << ": " << value;
     }
 }
 

@@ -129,21 +129,19 @@ TEST(Run, shouldSendEachEchoToTheHostLookedUpAndAskForAHostOnlyWhenItIsEmpty) {
     r.form.Host.setText(u"a.example");
     r.start(u"2", {reply(10), reply(20)});
     ASSERT_EQ(r.icmp.sent.size(), 2u);
-    for (const auto& sent : r.icmp.sent) {
-        EXPECT_EQ(sent.handle, 7u);
-        EXPECT_EQ(sent.destination, 0x010012C6u);  // 198.18.0.1
-        EXPECT_EQ(sent.size, 32);
-        EXPECT_EQ(sent.ttl, 255);
-        EXPECT_EQ(sent.timeoutMs, 2700u);
+    for (const auto& sent : r.icmp.sent) {  // to 198.18.0.1
+        EXPECT_EQ(std::tuple(sent.handle, sent.destination, sent.size, sent.ttl, sent.timeoutMs),
+                  std::tuple(7u, 0x010012C6u, 32, 255, 2700u));
         EXPECT_GE(sent.replySize, 28u + 32767u);
     }
     EXPECT_EQ(r.winsock.lookups, (std::vector<std::string>{"a.example", "a.example"}));
     r.form.Host.setText(u"");
     r.start(u"2");
     ASSERT_EQ(r.ui.boxes.size(), 1u);
-    EXPECT_EQ(r.ui.boxes[0].prompt, u"请输入ip地址或域名。");
-    EXPECT_EQ(r.ui.boxes[0].style, MsgBox::OkOnly | MsgBox::Information);
-    EXPECT_EQ(r.ui.boxes[0].title, u"Sondrel Ping");
+    const auto& [prompt, style, title] = r.ui.boxes[0];
+    EXPECT_EQ(
+        std::tie(prompt, style, title),
+        std::tuple(u"请输入ip地址或域名。", MsgBox::OkOnly | MsgBox::Information, u"Sondrel Ping"));
     EXPECT_TRUE(r.text().ends_with(summary(u"15")));
     r.form.Host.setText(u"nowhere.invalid");
     r.start(u"2");

@@ -5,7 +5,6 @@
 #include "platform/locale_codec.h"
 
 #include <clocale>
-#include <fstream>
 
 namespace {
 
@@ -16,29 +15,12 @@ Texts boxes(const FrmPing& form) {
     return {form.Host.text(), form.lblPingTimes.text(), form.lblPacketSize.text()};
 }
 
-// Shown once, with the socket library's start kept for the program's life;
-// the host box focused with its default selected, then filled from the file.
-// Bytes invalid in the encoding become U+FFFD; a missing key empties a box.
-TEST(FormLoad, shouldShowTheWindowWithTheHostBoxSelectedThenFillTheBoxesFromTheFile) {
-    FakeForm f;
-    ShownWindow window;
-    RecordedBox host;
-    f.form.bind(&window);
-    f.form.Host.bind(&host);
-    std::ofstream(f.folder.path / "Settings.inf", std::ios::binary)
-        << "[settings]\r\nhostname=a\r\nbytes=\xFF\xC3(\r\n";
-    f.form.Form_Load();
-    EXPECT_EQ(boxes(f.form), (Texts{u"a", u"", u"\uFFFD\uFFFD("}));
-    EXPECT_EQ(f.form.SettingsPath, f.settings->readPath());
-    EXPECT_EQ(window.shows, 1);
-    EXPECT_EQ(f.winsock.starts, 1);
-    EXPECT_EQ(host.seen,
-              (std::vector<std::u16string>{u"www.example.com", u"focus", u"0+15", u"a"}));
-}
-
-// The load's check of the socket library: the texts shown, "|" between them;
-// none: the library passes and the window is shown. A refusal ends the
-// program before the window is shown.
+// The load checks the socket library: the texts shown, "|" between them;
+// none: the library passes, its start is kept for the program's life, the
+// window shown once with the host box focused and its default selected, then
+// the boxes filled from the file (bytes invalid in the encoding become
+// U+FFFD; a missing key empties a box). A refusal ends the program before
+// the window is shown.
 TEST(FormLoad, shouldShowTheWindowForAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
     const struct {
         uint16_t version;
@@ -63,11 +45,14 @@ TEST(FormLoad, shouldShowTheWindowForAGoodLibraryAndEndTheProgramForAnOldOrSmall
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.version << " " << c.maxSockets);
         FakeForm f;
-        RecordedBox status;
+        RecordedBox host, status;
         ShownWindow window;
         f.form.bind(&window);
+        f.form.Host.bind(&host);
         f.form.txtStatus.bind(&status);
         status.seen.clear();
+        writeFile(f.folder.path / "Settings.inf",
+                  "[settings]\r\nhostname=a\r\nbytes=\xFF\xC3(\r\n");
         f.winsock.reported = {c.version, c.version, c.maxSockets};
         f.winsock.startResult = c.startResult;
         int exitStatus = -1;
@@ -87,44 +72,54 @@ TEST(FormLoad, shouldShowTheWindowForAGoodLibraryAndEndTheProgramForAnOldOrSmall
         EXPECT_EQ(f.form.NetErrorFlag, refused ? 1 : 0);
         // The start the load keeps, and the check's unless it ended the program.
         EXPECT_EQ(f.winsock.starts, c.startResult != 0 ? 0 : refused ? 2 : 1);
+        const std::vector<std::u16string> loaded = {u"www.example.com", u"focus", u"0+15", u"a"};
+        EXPECT_EQ(host.seen, std::vector(loaded.begin(), loaded.begin() + (refused ? 1 : 4)));
+        EXPECT_EQ(boxes(f.form), (refused ? Texts{u"www.example.com", u"4", u"32"}
+                                          : Texts{u"a", u"", u"\uFFFD\uFFFD("}));
     }
 }
 
-// What a save confirms the load reads back the same; where it fails (the
-// program's folder a file, a text the locale cannot hold), a box says where
-// and why, and nothing is confirmed.
+// What a save confirms the load reads back the same, also a save during a
+// run, which then goes on; where it fails (the program's folder a file, a
+// text the locale cannot hold), a box says where and why, and nothing is
+// confirmed.
 TEST(ComdSave, shouldSaveWhatTheLoadReadsBackOrSayWhyNot) {
     const struct {
         Texts texts;
-        const char* locale;
-        bool folderIsAFile = false;
-        const char16_t* said = nullptr;  // the reason, where it is the program's own
+        const char* locale = "C.UTF-8";
+        const char16_t* said = nullptr;  // the failure's reason; "": the system's own
+        bool duringRun = false;
     } rows[] = {
-        {{u"a=b", u";4", u"3\"2"}, "C.UTF-8"},
-        {{u"例子.测试", u"[settings]", u""}, "C.UTF-8"},
-        {{u"h", u"", u""}, "C.UTF-8", true},
-        {{u"例子", u"", u""}, "C", false, u"有的字符无法用本机的字符编码保存"},
+        {{u"a=b", u";4", u"3\"2"}},
+        {{u"例子.测试", u"[settings]", u""}},
+        {{u"127.0.0.1", u"2", u"8"}, "C.UTF-8", nullptr, true},
+        {{u"h", u"", u""}, "C.UTF-8", u""},
+        {{u"例子", u"", u""}, "C", u"有的字符无法用本机的字符编码保存"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(utf8(row.texts[0]));
         std::setlocale(LC_ALL, row.locale);
-        const bool fails = row.folderIsAFile || row.said != nullptr;
-        if (row.said != nullptr && decodeLocale("\xC3\xA9") == u"é") {
+        const bool fails = row.said != nullptr;
+        if (row.locale == "C"s && decodeLocale("\xC3\xA9") == u"é") {
             std::setlocale(LC_ALL, "C.UTF-8");
             GTEST_SKIP() << "the encoding is UTF-8 whatever setlocale says (Windows' ANSI code "
                             "page): a text it cannot hold is not tried";
         }
         TempFolder outer;
         const auto program = outer.path / "program";
-        if (row.folderIsAFile) {
-            std::ofstream(program) << "a file";
+        if (fails && *row.said == u'\0') {
+            writeFile(program, "a file");
         }
         FakeForm f(program);
         f.form.Host.setText(row.texts[0]);
         f.form.lblPingTimes.setText(row.texts[1]);
         f.form.lblPacketSize.setText(row.texts[2]);
-        f.form.ComdSave_Click();
+        row.duringRun
+            ? (
+                  f.ui.atYield[1] = [&] { f.form.ComdSave_Click(); }, f.form.cmdPing_Click())
+            : f.form.ComdSave_Click();
         std::setlocale(LC_ALL, "C.UTF-8");
+        EXPECT_EQ(f.icmp.sent.size(), row.duringRun ? 2u : 0u);
         ASSERT_EQ(f.ui.boxes.size(), 1u);
         const ScriptedWindowSystem::Box& box = f.ui.boxes[0];
         EXPECT_EQ(box.title, u"提示");
@@ -133,7 +128,7 @@ TEST(ComdSave, shouldSaveWhatTheLoadReadsBackOrSayWhyNot) {
             u"参数没有保存。\n文件：" + f.settings->writePath() + u"\n原因：";
         if (!fails) {
             EXPECT_EQ(box.prompt, u"已经保存参数");
-        } else if (row.said != nullptr) {
+        } else if (*row.said != u'\0') {
             EXPECT_EQ(box.prompt, failed + row.said);
         } else {
             EXPECT_TRUE(box.prompt.starts_with(failed) && box.prompt.size() > failed.size())
@@ -143,17 +138,6 @@ TEST(ComdSave, shouldSaveWhatTheLoadReadsBackOrSayWhyNot) {
         loaded.Form_Load();
         EXPECT_EQ(boxes(loaded), fails ? Texts{} : row.texts);
     }
-}
-
-TEST(ComdSave, shouldWriteTheCurrentTextsDuringARunWhichThenGoesOn) {
-    PingRun r;
-    r.ui.atYield[1] = [&] { r.form.ComdSave_Click(); };
-    r.start(u"4");
-    EXPECT_EQ(r.ui.boxes.size(), 1u);
-    EXPECT_EQ(r.icmp.sent.size(), 4u);
-    FrmPing loaded({r.ui, r.icmp, r.winsock, *r.settings});
-    loaded.Form_Load();
-    EXPECT_EQ(boxes(loaded), (Texts{u"127.0.0.1", u"4", u"32"}));
 }
 
 }  // namespace

@@ -9,21 +9,32 @@ namespace {
 
 using namespace std::string_literals;
 
+// The system's library, started at version 1.1.
+std::unique_ptr<SocketLibrary> started() {
+    auto library = systemSocketLibrary();
+    WsaData data;
+    EXPECT_EQ(library->WSAStartup(0x0101, data), 0);
+    return library;
+}
+
+// The first address of an answer, as bytes.
+std::string address(const HostEnt* entry) {
+    return {entry->h_addr_list[0], size_t(entry->h_length)};
+}
+
 // A refused start opens none; every call outside a start is refused, and the
 // last cleanup of nested starts closes the library.
 TEST(SocketLibrary, shouldNegotiateTheVersionAndServeOnlyWhileStarted) {
-    const struct {
-        uint16_t requested;
-        int32_t result;
-        uint16_t version;
-    } cases[] = {{0x0101, 0, 0x0101}, {0x0302, 0, 0x0202}, {0x0500, 10092, 0}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.requested);
-        const bool started = c.result == 0;
+    // The version requested; the start's result and the version it gives.
+    const std::tuple<uint16_t, int32_t, uint16_t> cases[] = {
+        {0x0101, 0, 0x0101}, {0x0302, 0, 0x0202}, {0x0500, 10092, 0}};
+    for (const auto& [requested, result, version] : cases) {
+        SCOPED_TRACE(requested);
+        const bool started = result == 0;
         const auto library = systemSocketLibrary();
         WsaData data;
-        EXPECT_EQ(library->WSAStartup(c.requested, data), c.result);
-        EXPECT_EQ(data.wVersion, c.version);
+        EXPECT_EQ(library->WSAStartup(requested, data), result);
+        EXPECT_EQ(data.wVersion, version);
         EXPECT_EQ(library->gethostbyname("127.0.0.1") != nullptr, started);
         library->WSAStartup(0x0202, data);
         EXPECT_EQ(library->WSACleanup(), 0);
@@ -34,54 +45,45 @@ TEST(SocketLibrary, shouldNegotiateTheVersionAndServeOnlyWhileStarted) {
     }
 }
 
-// The host texts that need no name server: the family and first address, or
-// not found at once.
+// The host texts that need no name server: the family, first address and
+// zone, or not found at once.
 TEST(SocketLibrary, shouldTakeAddressesWithoutTheResolverAndRefuseWhatIsNoName) {
-    const auto library = systemSocketLibrary();
-    WsaData data;
-    ASSERT_EQ(library->WSAStartup(0x0101, data), 0);
-    const struct {
-        const char* host;
-        AddressFamily family;
-        std::string address;  // empty: not found
-        uint32_t zone = 0;
-    } rows[] = {
-        {" 127.0.0.1 ", AddressFamily::Inet, "\x7F\0\0\x01"s},
-        {"0x7f.1", AddressFamily::Inet, "\x7F\0\0\x01"s},
-        {"[::1]", AddressFamily::Inet6, std::string(15, '\0') + '\x01'},
+    const auto library = started();
+    // The host; its family, first address (none: not found) and zone.
+    const std::tuple<const char*, AddressFamily, std::string, uint32_t> rows[] = {
+        {" 127.0.0.1 ", AddressFamily::Inet, "\x7F\0\0\x01"s, 0},
+        {"0x7f.1", AddressFamily::Inet, "\x7F\0\0\x01"s, 0},
+        {"[::1]", AddressFamily::Inet6, std::string(15, '\0') + '\x01', 0},
         {"fe80::1%1", AddressFamily::Inet6, "\xFE\x80" + std::string(13, '\0') + '\x01', 1},
-        {"127.0.0.1 x", AddressFamily::Inet, ""},
-        {"a..b", AddressFamily::Inet, ""},
+        {"127.0.0.1 x", AddressFamily::Inet, "", 0},
+        {"a..b", AddressFamily::Inet, "", 0},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.host);
-        const HostEnt* entry = library->gethostbyname(row.host);
-        if (row.address.empty()) {
+    for (const auto& [host, family, bytes, zone] : rows) {
+        SCOPED_TRACE(host);
+        const HostEnt* entry = library->gethostbyname(host);
+        if (bytes.empty()) {
             EXPECT_EQ(entry, nullptr);
             EXPECT_EQ(library->WSAGetLastError(), WsaError::HostNotFound);
         } else {
             ASSERT_NE(entry, nullptr);
-            EXPECT_EQ(entry->h_addrtype, row.family);
-            EXPECT_EQ(std::string(entry->h_addr_list[0], size_t(entry->h_length)), row.address);
-            EXPECT_EQ(entry->h_scope_id, row.zone);
+            EXPECT_EQ(std::tuple(entry->h_addrtype, address(entry), entry->h_scope_id),
+                      std::tuple(family, bytes, zone));
         }
     }
 }
 
 // Each thread's answer is its own, overwritten by the thread's next lookup.
 TEST(SocketLibrary, shouldKeepTheAnswerPerThread) {
-    const auto library = systemSocketLibrary();
-    WsaData data;
-    library->WSAStartup(0x0101, data);
+    const auto library = started();
     const HostEnt* first = library->gethostbyname("198.18.0.1");
     ASSERT_NE(first, nullptr);
     std::thread([&] {
         EXPECT_EQ(library->WSAGetLastError(), 0);  // a thread's own, none yet
         EXPECT_NE(library->gethostbyname("198.18.0.2"), first);
     }).join();
-    EXPECT_EQ(std::string(first->h_addr_list[0], 4), "\xC6\x12\0\x01"s);
+    EXPECT_EQ(address(first), "\xC6\x12\0\x01"s);
     EXPECT_EQ(library->gethostbyname("198.18.0.3"), first);
-    EXPECT_EQ(std::string(first->h_addr_list[0], 4), "\xC6\x12\0\x03"s);
+    EXPECT_EQ(address(first), "\xC6\x12\0\x03"s);
     EXPECT_EQ(first->h_addr_list[1], nullptr);
 }
 
