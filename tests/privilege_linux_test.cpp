@@ -30,44 +30,39 @@ TEST(IcmpHelperProgram, shouldServeAValidRequestAndEndOnAnyOther) {
     EXPECT_EQ(notAProgram.error(), EACCES);
     static constexpr icmp::Address6 kGroup{0xff, 2},
         kMapped{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 127, 0, 0, 1};
-    // Each a change of a valid echo of 127.0.0.1.
-    const struct {
-        const char* name;
-        void (*change)(icmp::Request&);
-        bool served;
-        int extra = 0;  // bytes sent beyond the request
-    } rows[] = {
-        {"valid", [](auto&) {}, true},
-        {"the largest", [](auto& r) { r.size = 32767, r.timeoutMs = 10000; }, true},
+    // Each a change of a valid echo of 127.0.0.1, and the bytes sent beyond it.
+    const std::tuple<const char*, void (*)(icmp::Request&), bool, int> rows[] = {
+        {"valid", [](auto&) {}, true, 0},
+        {"the largest", [](auto& r) { r.size = 32767, r.timeoutMs = 10000; }, true, 0},
         {"a byte short", [](auto&) {}, false, -1},
         {"a byte more", [](auto&) {}, false, 1},
-        {"size 32768", [](auto& r) { r.size = 32768; }, false},
-        {"time-out 999 ms", [](auto& r) { r.timeoutMs = 999; }, false},
-        {"time-out 10001 ms", [](auto& r) { r.timeoutMs = 10001; }, false},
-        {"the zero byte set", [](auto& r) { r.zero = 1; }, false},
-        {"broadcast", [](auto& r) { r.destination = INADDR_BROADCAST; }, false},
-        {"multicast", [](auto& r) { r.destination = inet_addr("224.0.0.1"); }, false},
-        {"IPv4 with a zone", [](auto& r) { r.scopeId = 1; }, false},
-        {"processor -2", [](auto& r) { r.processor = -2; }, false},
-        {"processor 1024, past the set", [](auto& r) { r.processor = CPU_SETSIZE; }, false},
-        {"IPv6 ::1", [](auto& r) { r.destination = 0, r.destination6[15] = 1; }, true},
-        {"IPv6 and IPv4", [](auto& r) { r.destination6[15] = 1; }, false},
-        {"ff02::", [](auto& r) { r.destination = 0, r.destination6 = kGroup; }, false},
-        {"IPv4-mapped", [](auto& r) { r.destination = 0, r.destination6 = kMapped; }, false},
+        {"size 32768", [](auto& r) { r.size = 32768; }, false, 0},
+        {"time-out 999 ms", [](auto& r) { r.timeoutMs = 999; }, false, 0},
+        {"time-out 10001 ms", [](auto& r) { r.timeoutMs = 10001; }, false, 0},
+        {"the zero byte set", [](auto& r) { r.zero = 1; }, false, 0},
+        {"broadcast", [](auto& r) { r.destination = INADDR_BROADCAST; }, false, 0},
+        {"multicast", [](auto& r) { r.destination = inet_addr("224.0.0.1"); }, false, 0},
+        {"IPv4 with a zone", [](auto& r) { r.scopeId = 1; }, false, 0},
+        {"processor -2", [](auto& r) { r.processor = -2; }, false, 0},
+        {"processor 1024, past the set", [](auto& r) { r.processor = CPU_SETSIZE; }, false, 0},
+        {"IPv6 ::1", [](auto& r) { r.destination = 0, r.destination6[15] = 1; }, true, 0},
+        {"IPv6 and IPv4", [](auto& r) { r.destination6[15] = 1; }, false, 0},
+        {"ff02::", [](auto& r) { r.destination = 0, r.destination6 = kGroup; }, false, 0},
+        {"IPv4-mapped", [](auto& r) { r.destination = 0, r.destination6 = kMapped; }, false, 0},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, change, served, extra] : rows) {
+        SCOPED_TRACE(name);
         IcmpHelperProcess helper(LinuxIcmpLibrary::helperPath());
         ASSERT_EQ(helper.start(), IcmpHelperProcess::Start::Serving) << helper.error();
         icmp::Request request{inet_addr("127.0.0.1"), 8, 64, 0, 1000};
-        row.change(request);
+        change(request);
         std::string bytes(reinterpret_cast<const char*>(&request), sizeof request);
-        bytes.resize(bytes.size() + row.extra);
+        bytes.resize(bytes.size() + extra);
         ASSERT_EQ(send(helper.fd(), bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
         // Ended: an answer of result 0 at once.
         const auto answer = helper.answer(icmp::Clock::now() + std::chrono::seconds(5));
-        EXPECT_EQ(answer.value_or(icmp::Outcome{}).response.result, row.served ? 1u : 0u);
-        EXPECT_EQ(helper.serving(), row.served);
+        EXPECT_EQ(answer.value_or(icmp::Outcome{}).response.result, served ? 1u : 0u);
+        EXPECT_EQ(helper.serving(), served);
     }
 }
 

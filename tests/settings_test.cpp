@@ -22,12 +22,9 @@ Texts boxes(const FrmPing& form) {
 // U+FFFD; a missing key empties a box). A refusal ends the program before
 // the window is shown.
 TEST(FormLoad, shouldShowTheWindowForAGoodLibraryAndEndTheProgramForAnOldOrSmallOne) {
-    const struct {
-        uint16_t version;
-        uint16_t maxSockets;
-        int32_t startResult;
-        const char16_t* shown;
-    } cases[] = {
+    // The version and most sockets the library reports; its start's result;
+    // the texts shown.
+    const std::tuple<uint16_t, uint16_t, int32_t, const char16_t*> cases[] = {
         {0x0101, 100, 0, u""},
         {0x0002, 100, 0, u""},
         {0x0202, 0, 0, u""},
@@ -42,8 +39,8 @@ TEST(FormLoad, shouldShowTheWindowForAGoodLibraryAndEndTheProgramForAnOldOrSmall
         {0x0202, 100, 10091,
          u"WSock32.dll is Not responding!|WinSock Version 0.0 is Not supported "},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.version << " " << c.maxSockets);
+    for (const auto& [version, maxSockets, startResult, texts] : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << version << " " << maxSockets);
         FakeForm f;
         RecordedBox host, status;
         ShownWindow window;
@@ -53,8 +50,8 @@ TEST(FormLoad, shouldShowTheWindowForAGoodLibraryAndEndTheProgramForAnOldOrSmall
         status.seen.clear();
         writeFile(f.folder.path / "Settings.inf",
                   "[settings]\r\nhostname=a\r\nbytes=\xFF\xC3(\r\n");
-        f.winsock.reported = {c.version, c.version, c.maxSockets};
-        f.winsock.startResult = c.startResult;
+        f.winsock.reported = {version, version, maxSockets};
+        f.winsock.startResult = startResult;
         int exitStatus = -1;
         try {
             f.form.Form_Load();
@@ -65,13 +62,13 @@ TEST(FormLoad, shouldShowTheWindowForAGoodLibraryAndEndTheProgramForAnOldOrSmall
         for (const std::u16string& text : status.seen) {
             shown += (shown.empty() ? u"" : u"|") + text;
         }
-        const bool refused = *c.shown != u'\0';
-        EXPECT_EQ(shown, c.shown);
+        const bool refused = *texts != u'\0';
+        EXPECT_EQ(shown, texts);
         EXPECT_EQ(exitStatus, refused ? FrmPing::kExitSocketLibraryRefused : -1);
         EXPECT_EQ(window.shows, refused ? 0 : 1);
         EXPECT_EQ(f.form.NetErrorFlag, refused ? 1 : 0);
         // The start the load keeps, and the check's unless it ended the program.
-        EXPECT_EQ(f.winsock.starts, c.startResult != 0 ? 0 : refused ? 2 : 1);
+        EXPECT_EQ(f.winsock.starts, startResult != 0 ? 0 : refused ? 2 : 1);
         const std::vector<std::u16string> loaded = {u"www.example.com", u"focus", u"0+15", u"a"};
         EXPECT_EQ(host.seen, std::vector(loaded.begin(), loaded.begin() + (refused ? 1 : 4)));
         EXPECT_EQ(boxes(f.form), (refused ? Texts{u"www.example.com", u"4", u"32"}
