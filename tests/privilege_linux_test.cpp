@@ -24,10 +24,10 @@ TEST(IcmpHelperProgram, shouldServeAValidRequestAndEndOnAnyOther) {
     // Not started on a socket pair: it ends before it opens anything.
     EXPECT_EQ(WEXITSTATUS(std::system(PING_HELPER " </dev/null")), 2);
     const IcmpHelperProcess missing("/nowhere/helper"), notAProgram("/dev/null");
-    EXPECT_EQ(missing.start(), IcmpHelperProcess::Start::Missing);
-    EXPECT_EQ(missing.error(), ENOENT);
-    EXPECT_EQ(notAProgram.start(), IcmpHelperProcess::Start::Failed);
-    EXPECT_EQ(notAProgram.error(), EACCES);
+    EXPECT_EQ(std::tuple(missing.start(), missing.error(), missing.serving()),
+              std::tuple(IcmpHelperProcess::Start::Missing, ENOENT, false));
+    EXPECT_EQ(std::tuple(notAProgram.start(), notAProgram.error(), notAProgram.serving()),
+              std::tuple(IcmpHelperProcess::Start::Failed, EACCES, false));
     static constexpr icmp::Address6 kGroup{0xff, 2},
         kMapped{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 127, 0, 0, 1};
     // Each a change of a valid echo of 127.0.0.1, and the bytes sent beyond it.

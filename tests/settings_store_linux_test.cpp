@@ -99,6 +99,7 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
         {installed, rel, a, defaults, home},
         {installed, config.path, a, user, user},
         {"/usr/bin", rel, a, etcFile, home},  // without its desktop entry
+        {"/bin", config.path, a, user, user},
     };
     // As under /usr, where even root may not write once the capabilities are dropped.
     const auto readOnly = [](const TempFolder& dir) {

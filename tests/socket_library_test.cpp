@@ -35,6 +35,7 @@ TEST(SocketLibrary, shouldNegotiateTheVersionAndServeOnlyWhileStarted) {
         WsaData data;
         EXPECT_EQ(library->WSAStartup(requested, data), result);
         EXPECT_EQ(data.wVersion, version);
+        EXPECT_EQ(data.iMaxSockets > 0, started);
         EXPECT_EQ(library->gethostbyname("127.0.0.1") != nullptr, started);
         library->WSAStartup(0x0202, data);
         EXPECT_EQ(library->WSACleanup(), 0);
