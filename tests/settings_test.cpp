@@ -71,6 +71,7 @@ TEST(FormLoad, shouldShowTheWindowForAGoodLibraryAndEndTheProgramForAnOldOrSmall
         EXPECT_EQ(f.winsock.starts, startResult != 0 ? 0 : refused ? 2 : 1);
         const std::vector<std::u16string> loaded = {u"www.example.com", u"focus", u"0+15", u"a"};
         EXPECT_EQ(host.seen, std::vector(loaded.begin(), loaded.begin() + (refused ? 1 : 4)));
+        EXPECT_EQ(f.form.Host.selLength(), 0);  // of the text shown
         EXPECT_EQ(boxes(f.form), (refused ? Texts{u"www.example.com", u"4", u"32"}
                                           : Texts{u"a", u"", u"\uFFFD\uFFFD("}));
     }

@@ -62,11 +62,11 @@ QString spoken(QWidget* widget) {
     return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
 }
 
-// The window where it fits the screen, with its title; a box named by its
-// label without the colon, a button by its caption without blanks, cmdPing
-// drawn as the default button. The toolkit's texts follow the user's
-// language, here one written from the right; the program's own texts and its
-// layout never do. A box is wide enough for its whole title in a window
+// The window where it fits the screen, with its title and its icon in the
+// Windows program's sizes; a box named by its label without the colon, a
+// button by its caption without blanks, cmdPing drawn as the default button.
+// The toolkit's texts follow the user's language, here one written from the
+// right; the program's own texts and its layout never do. A box is wide enough for its whole title in a window
 // manager's title bar (openbox: 提示 from 144 pixels on).
 TEST(Window, shouldShowEveryControlNamedAndTheToolkitsTextsInTheUsersLanguage) {
     const ToolkitLanguage language(QLocale(QLocale::Hebrew, QLocale::Israel));
@@ -77,6 +77,8 @@ TEST(Window, shouldShowEveryControlNamedAndTheToolkitsTextsInTheUsersLanguage) {
     ASSERT_EQ(w.window.screen()->availableGeometry(), QRect(0, 0, 800, 800));
     EXPECT_EQ(w.window.geometry(), QRect(192, 259, 416, 248));
     EXPECT_EQ(w.window.layoutDirection(), Qt::LeftToRight);
+    EXPECT_EQ(w.window.windowIcon().availableSizes(),
+              QList<QSize>({{16, 16}, {24, 24}, {32, 32}, {48, 48}}));
     // Fixed in size, so nothing to maximize.
     EXPECT_EQ(w.window.windowFlags() & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -188,7 +190,8 @@ struct ButtonLayoutStyle final : QProxyStyle {
 
 // The real box: Abort, Retry, Ignore in that order whatever the style's button
 // layout (Mac's would move a reject role's button), Abort the default, and
-// neither Esc nor the close request answers it.
+// neither Esc nor the close request answers it. The program's end: at once,
+// with its status.
 TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAnswers) {
     ButtonLayoutStyle mac(QDialogButtonBox::MacLayout);
     for (const int answer : {MsgBox::Abort, MsgBox::Retry, MsgBox::Ignore}) {
@@ -220,6 +223,7 @@ TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAn
                       kOverflow, MsgBox::AbortRetryIgnore | MsgBox::Critical, u"Error"),
                   answer);
     }
+    EXPECT_EXIT(QtWindowSystem().endProgram(3), testing::ExitedWithCode(3), "");
 }
 
 // Without a display, with one that is not there, for -h, and, display or
