@@ -20,9 +20,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <regex>
-#include <span>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -80,26 +80,24 @@ public:
         uint32_t destination;
         uint16_t size;
         uint8_t ttl;
-        uint32_t replySize;
-        uint32_t timeoutMs;
+        uint32_t replySize, timeoutMs;
     };
 
     Handle IcmpCreateFile() override {
         ++opened;
-        return createFails ? kInvalidHandle : 7;
+        return failure ? kInvalidHandle : 7;
     }
     Handle Icmp6CreateFile() override { return IcmpCreateFile(); }
-    IcmpOpenFailure openFailure() const override { return failure; }
+    IcmpOpenFailure openFailure() const override { return failure.value_or(IcmpOpenFailure{}); }
     uint32_t IcmpSendEcho(Handle handle, uint32_t destination, const void*, uint16_t size,
                           const EchoOptions* options, void* replyBuffer, uint32_t replySize,
                           uint32_t timeoutMs) override {
         sent.push_back({handle, destination, size, options->Ttl, replySize, timeoutMs});
         whileBlocked();
-        if (answers.empty()) {
-            return 0;
+        const Answer a = answers.empty() ? Answer{0} : answers.front();
+        if (!answers.empty()) {
+            answers.pop_front();
         }
-        const Answer a = answers.front();
-        answers.pop_front();
         if (a.result == 0) {
             return 0;
         }
@@ -133,8 +131,7 @@ public:
 
     static Answer reply(int32_t rtt) { return {1, 0, rtt}; }
 
-    bool createFails = false;
-    IcmpOpenFailure failure;
+    std::optional<IcmpOpenFailure> failure;  // each open's, from now on
     int opened = 0;
     std::deque<Answer> answers;
     std::vector<Sent> sent;
@@ -142,7 +139,8 @@ public:
     std::function<void()> whileBlocked = [] {};
 };
 
-// A socket library that knows a few names, IPv4 or IPv6, and counts its starts.
+// A socket library that knows a few names, IPv4 or IPv6 by their size, and
+// counts its starts.
 class FakeSocketLibrary final : public SocketLibrary {
 public:
     int32_t WSAStartup(uint16_t, WsaData& data) override {
@@ -156,18 +154,24 @@ public:
         --starts;
         return 0;
     }
+    // The address stays in its map; the entry is overwritten by the next lookup.
     const HostEnt* gethostbyname(const char* name) override {
         lookups.emplace_back(name);
-        if (const auto six = names6.find(name); six != names6.end()) {
-            return answer(AddressFamily::Inet6, six->second);
+        const auto found = names.find(name);
+        if (found == names.end()) {
+            return nullptr;
         }
-        const auto four = names.find(name);
-        return four == names.end() ? nullptr : answer(AddressFamily::Inet, four->second);
+        const std::vector<uint8_t>& address = found->second;
+        list[0] = reinterpret_cast<const char*>(address.data());
+        entry = {nullptr, nullptr,
+                 address.size() == 16 ? AddressFamily::Inet6 : AddressFamily::Inet,
+                 int16_t(address.size()), list};
+        return &entry;
     }
     int32_t WSAGetLastError() override { return WsaError::HostNotFound; }
 
-    std::map<std::string, std::array<uint8_t, 4>> names = {{"127.0.0.1", {127, 0, 0, 1}}};
-    std::map<std::string, std::array<uint8_t, 16>> names6 = {
+    std::map<std::string, std::vector<uint8_t>> names = {
+        {"127.0.0.1", {127, 0, 0, 1}},
         {"v6.example", {0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}}};
     WsaData reported{0x0202, 0x0202, 100};
     int32_t startResult = 0;
@@ -175,12 +179,6 @@ public:
     std::vector<std::string> lookups;
 
 private:
-    // The address stays in its map; the entry is overwritten by the next lookup.
-    const HostEnt* answer(AddressFamily family, std::span<const uint8_t> address) {
-        list[0] = reinterpret_cast<const char*>(address.data());
-        entry = {nullptr, nullptr, family, int16_t(address.size()), list};
-        return &entry;
-    }
     const char* list[2] = {nullptr, nullptr};
     HostEnt entry;
 };

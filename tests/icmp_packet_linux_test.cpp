@@ -119,9 +119,11 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
     for (const auto& [name, message, echo, answers] : rows) {
         EXPECT_EQ(icmp::answers(message, echo), answers) << name;
     }
-    // A net administratively prohibited answers as the net unreachable does,
-    // which no network of ours can send.
+    // Errors that no network of ours can send: a net administratively
+    // prohibited reads as the net unreachable does; ICMPv6 ones have their own.
     EXPECT_EQ(std::get<icmp::Error>(error(3, 9, request)).status, IpStatus::DestNetUnreachable);
+    EXPECT_EQ(std::get<icmp::Error>(error6(1, 1, request6)).status, IpStatus::DestProhibited);
+    EXPECT_EQ(std::get<icmp::Error>(error6(1, 2, request6)).status, IpStatus::DestScopeMismatch);
 }
 
 // A datagram reply's TTL or hop limit from its ancillary data, where the

@@ -67,9 +67,8 @@ TEST(Run, shouldWriteWhatEachEchoGotThenTheRoundedAverage) {
         Row("no ICMP: why, once, then the summary", u"4", {},
             u"No ICMP socket could be opened: Too many open files.\r\n" + summary(u"0"), 0, {},
             [](PingRun& r) {
-                r.icmp.createFails = true;
-                r.icmp.failure.error = 24;
-                r.icmp.failure.reason = u"Too many open files";
+                r.icmp.failure.emplace().error = 24;
+                r.icmp.failure->reason = u"Too many open files";
             }),
         Row("the count past 32767, Ignore each report", u"32770", std::deque(32770, reply(1)),
             repeated(replyLine(u"1"), 32770) + summary(u"1"), 32770,
