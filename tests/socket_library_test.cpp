@@ -35,7 +35,7 @@ TEST(SocketLibrary, shouldNegotiateTheVersionAndServeOnlyWhileStarted) {
         WsaData data;
         EXPECT_EQ(library->WSAStartup(requested, data), result);
         EXPECT_EQ(data.wVersion, version);
-        EXPECT_EQ(data.iMaxSockets > 0, started);
+        EXPECT_TRUE(data.iMaxSockets > 0 || version != 0x0101);  // from 2.0 on, Windows gives 0
         EXPECT_EQ(library->gethostbyname("127.0.0.1") != nullptr, started);
         library->WSAStartup(0x0202, data);
         EXPECT_EQ(library->WSACleanup(), 0);
