@@ -49,10 +49,9 @@ struct Window : LoadedForm, QObject {
         return control(name)->property("text").toString().toStdU16String();
     }
     bool enabled(const char* name) { return control(name)->isEnabled(); }
-    std::string focus() { return QApplication::focusWidget()->objectName().toStdString(); }
+    QWidget* focus() { return QApplication::focusWidget(); }
     void close() { window.close(); }
     bool visible() { return window.isVisible(); }
-    void paint() { window.paintWhileWaiting(); }
     std::u16string painted() { return caption.toStdU16String(); }
 };
 

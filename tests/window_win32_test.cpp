@@ -58,13 +58,9 @@ struct Window : LoadedForm {
         return programText({text, static_cast<size_t>(GetWindowTextW(control(name), text, 64))});
     }
     bool enabled(const char* name) const { return IsWindowEnabled(control(name)); }
-    std::string focus() const {
-        const auto layout = static_cast<std::size_t>(GetDlgCtrlID(GetFocus()) - kFirstControlId);
-        return layout < std::size(kControls) ? kControls[layout].name : "(none of ours)";
-    }
+    HWND focus() const { return GetFocus(); }
     void close() { SendMessageW(window.handle(), WM_CLOSE, 0, 0); }
     bool visible() const { return IsWindowVisible(window.handle()); }
-    void paint() { window.paintWhileWaiting(); }
     // A button paints a new caption as it takes it.
     std::u16string painted() const {
         return GetUpdateRect(control("cmdPing"), nullptr, FALSE) ? u"" : text("cmdPing");
