@@ -12,12 +12,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::string_literals;
 
 // Beside the program while the file there may be replaced; a read-only one
 // there is the installation's, and a save writes the user's own, which the
