@@ -12,12 +12,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::string_literals;
 
 // Beside the program while the file there may be replaced; a read-only one
 // there is the installation's, and a save writes the user's own, which the
@@ -25,9 +23,8 @@ using namespace std::string_literals;
 // save keeps a hidden file hidden, and a symbolic link is replaced itself,
 // the file it points to left as it was.
 TEST(WindowsSettingsStore, shouldSaveBesideTheProgramOrInTheUsersOwnFolder) {
-    const fs::path root =
-        fs::temp_directory_path() / ("settings-" + std::to_string(GetCurrentProcessId()));
-    const fs::path program = root / "program", user = root / "user";
+    const TempFolder root;
+    const fs::path program = root.path / "program", user = root.path / "user";
     fs::create_directories(program);
     const auto text = [](const fs::path& path) { return programText(path.wstring()); };
     {
@@ -58,8 +55,8 @@ TEST(WindowsSettingsStore, shouldSaveBesideTheProgramOrInTheUsersOwnFolder) {
                                                  localeBytes(installed.readPath()).c_str()),
               1u);
     EXPECT_STREQ(value, "7");
+    // Else the folder's removal fails.
     SetFileAttributesW((program / "Settings.inf").c_str(), FILE_ATTRIBUTE_NORMAL);
-    fs::remove_all(root);
 }
 
 // The tests' session is in code page 936, as a Chinese Windows: Chinese text

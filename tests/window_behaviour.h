@@ -7,14 +7,14 @@
 //   click(button)        a mouse click, which takes the focus
 //   post(key, control)   the key queued for control, given the focus
 //   serve()              the input that waits
+//   control(name)        the control of that name
 //   text(control), enabled(control), focus()   what the widgets show
 //   close(), visible()   the window's close request; whether it is shown
-//   paint(), painted()   a frame of an echo's wait; cmdPing's caption at its
-//                        last paint
+//   window               the window, whose paintWhileWaiting() paints a frame
+//                        of an echo's wait
+//   painted()            cmdPing's caption at its last paint
 
 #include "fakes.h"
-
-#include <fstream>
 
 enum class Key { Tab, Enter, KeypadEnter, Esc };
 
@@ -22,7 +22,7 @@ enum class Key { Tab, Enter, KeypadEnter, Esc };
 inline const std::string kLocalhost = "[settings]\r\nhostname=127.0.0.1\r\ntimes=4\r\nbytes=32\r\n";
 
 struct LoadedForm : FakeForm {
-    LoadedForm() { std::ofstream(folder.path / "Settings.inf", std::ios::binary) << kLocalhost; }
+    LoadedForm() { writeFile(folder.path / "Settings.inf", kLocalhost); }
 };
 
 template <class Window>
@@ -33,13 +33,12 @@ TYPED_TEST_SUITE_P(WindowBehaviour);
 // take it by their tab index, round.
 TYPED_TEST_P(WindowBehaviour, shouldStartInTheHostBoxAndTabByTabIndex) {
     TypeParam w;
-    std::vector<std::string> tabbed;
-    for (int i = 0; i < 8; ++i, w.serve()) {
-        tabbed.push_back(w.focus());
-        w.post(Key::Tab, tabbed.back().c_str());
+    for (const char* name : {"Host", "lblPingTimes", "lblPacketSize", "cmdPing", "cmdClose",
+                             "ComdSave", "txtStatus", "Host"}) {
+        EXPECT_EQ(w.focus(), w.control(name)) << name;
+        w.post(Key::Tab, name);
+        w.serve();
     }
-    EXPECT_EQ(tabbed, (std::vector<std::string>{"Host", "lblPingTimes", "lblPacketSize", "cmdPing",
-                                                "cmdClose", "ComdSave", "txtStatus", "Host"}));
 }
 
 // During a run the window does not close, cmdClose is disabled and cmdPing
@@ -52,7 +51,7 @@ TYPED_TEST_P(WindowBehaviour, shouldKeepARunOpenUntilItsStopRequest) {
     std::vector<std::u16string> frames;
     w.icmp.whileBlocked = [&] {
         w.post(Key::Tab, "cmdPing");
-        w.paint();
+        w.window.paintWhileWaiting();
         frames.push_back(w.painted());
     };
     w.ui.atYield[1] = [&] {
@@ -66,9 +65,9 @@ TYPED_TEST_P(WindowBehaviour, shouldKeepARunOpenUntilItsStopRequest) {
     EXPECT_EQ(frames, (std::vector<std::u16string>{u"Stop", u"Ping"}));
     EXPECT_EQ(w.icmp.sent.size(), 2u);
     EXPECT_EQ(w.text("lblPingTimes"), u"42");
-    EXPECT_EQ(w.focus(), "cmdPing");
+    EXPECT_EQ(w.focus(), w.control("cmdPing"));
     w.serve();
-    EXPECT_EQ(w.focus(), "ComdSave");
+    EXPECT_EQ(w.focus(), w.control("ComdSave"));
     w.click("cmdClose");
     EXPECT_FALSE(w.visible());
     EXPECT_TRUE(w.form.closed());

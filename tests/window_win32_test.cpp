@@ -4,7 +4,6 @@
 // buttons pressed through window messages. Its echoes to 127.0.0.1 are real.
 
 #include "form/layout.h"
-#include "platform/system_text_win32.h"
 #include "win32/form_window.h"
 #include "win32/win32_window_system.h"
 #include "window_behaviour.h"
@@ -17,14 +16,20 @@
 #include <icmpapi.h>
 // clang-format on
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// A window's text, also another process's.
+std::u16string textOf(HWND window) {
+    wchar_t text[4096];
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 5000, &length);
+    return {text, text + length};
+}
 
 // The driver of the shared window tests: keys and clicks through the
 // message loop's own dispatch, the dialog manager first.
@@ -53,18 +58,11 @@ struct Window : LoadedForm {
             dispatchMessage(msg);
         }
     }
-    std::u16string text(const char* name) const {
-        wchar_t text[64];
-        return programText({text, static_cast<size_t>(GetWindowTextW(control(name), text, 64))});
-    }
+    std::u16string text(const char* name) const { return textOf(control(name)); }
     bool enabled(const char* name) const { return IsWindowEnabled(control(name)); }
-    std::string focus() const {
-        const auto layout = static_cast<std::size_t>(GetDlgCtrlID(GetFocus()) - kFirstControlId);
-        return layout < std::size(kControls) ? kControls[layout].name : "(none of ours)";
-    }
+    HWND focus() const { return GetFocus(); }
     void close() { SendMessageW(window.handle(), WM_CLOSE, 0, 0); }
     bool visible() const { return IsWindowVisible(window.handle()); }
-    void paint() { window.paintWhileWaiting(); }
     // A button paints a new caption as it takes it.
     std::u16string painted() const {
         return GetUpdateRect(control("cmdPing"), nullptr, FALSE) ? u"" : text("cmdPing");
@@ -75,28 +73,8 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Win32, WindowBehaviour, Window);
 
 fs::path programFile;  // the program under test, from the command line
 
-std::u16string textOf(HWND window) {
-    DWORD_PTR length = 0;
-    SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
-    std::wstring text(length + 1, L'\0');
-    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                        SMTO_ABORTIFHUNG, 5000, &length);
-    return {text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length)};
-}
-
-void press(HWND button) {
-    PostMessageW(button, BM_CLICK, 0, 0);
-}
-
-// A visible top-level window of this kind, when there is one.
-HWND shown(const wchar_t* kind) {
-    const HWND window = FindWindowW(kind, nullptr);
-    return window != nullptr && IsWindowVisible(window) ? window : nullptr;
-}
-
 // The program started, and its window.
-class Program {
-public:
+struct Program {
     explicit Program(const fs::path& file) {
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
@@ -104,22 +82,22 @@ public:
         // A file an installer has just written may still be held a moment.
         EXPECT_TRUE(eventually([&] {
             return CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                  file.parent_path().c_str(), &startup, &process_) != 0;
+                                  file.parent_path().c_str(), &startup, &process) != 0;
         })) << "error "
             << GetLastError();
-        EXPECT_TRUE(eventually([&] { return (window_ = shown(L"SondrelPingWindow")) != nullptr; }));
+        EXPECT_TRUE(eventually(
+            [&] { return IsWindowVisible(window = FindWindowW(L"SondrelPingWindow", nullptr)); }));
     }
     ~Program() {
-        TerminateProcess(process_.hProcess, 1);
-        WaitForSingleObject(process_.hProcess, 5000);
-        CloseHandle(process_.hThread);
-        CloseHandle(process_.hProcess);
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
     }
 
-    HWND window() const { return window_; }
     HWND control(std::string_view name) const {
         const char* container = kControls[controlIndex(name)].container;
-        return GetDlgItem(*container != '\0' ? control(container) : window_,
+        return GetDlgItem(*container != '\0' ? control(container) : window,
                           kFirstControlId + static_cast<int>(controlIndex(name)));
     }
     std::u16string text(std::string_view name) const { return textOf(control(name)); }
@@ -129,28 +107,19 @@ public:
     }
     // Saves, answers the confirmation, and ends the program by its close button.
     void saveAndClose() const {
-        press(control("ComdSave"));
+        PostMessageW(control("ComdSave"), BM_CLICK, 0, 0);
         HWND box = nullptr;
-        EXPECT_TRUE(eventually([&] { return (box = shown(L"#32770")) != nullptr; }));
+        EXPECT_TRUE(
+            eventually([&] { return IsWindowVisible(box = FindWindowW(L"#32770", nullptr)); }));
         EXPECT_EQ(textOf(box), u"提示");
         EXPECT_EQ(textOf(GetDlgItem(box, 0xFFFF)), u"已经保存参数");
-        press(GetDlgItem(box, IDOK));
-        press(control("cmdClose"));
-        EXPECT_EQ(WaitForSingleObject(process_.hProcess, 10000), WAIT_OBJECT_0);
+        PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+        PostMessageW(control("cmdClose"), BM_CLICK, 0, 0);
+        EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0);
     }
 
-private:
-    PROCESS_INFORMATION process_{};
-    HWND window_ = nullptr;
-};
-
-// A copy of the program in a folder of its own, with a settings file.
-struct Folder : TempFolder {
-    explicit Folder(const std::string& settings) {
-        fs::copy_file(programFile, program());
-        writeFile(path / "Settings.inf", settings);
-    }
-    fs::path program() const { return path / programFile.filename(); }
+    PROCESS_INFORMATION process{};
+    HWND window = nullptr;
 };
 
 // Whether the system's own call gets a reply from 127.0.0.1: Wine's needs
@@ -167,17 +136,20 @@ bool systemEchoes() {
 // The save's confirmation, and the next start reading what it wrote; Enter
 // in the host box pings from there, for real.
 TEST(Window, shouldSaveForTheNextStartAndPingFromThere) {
-    const Folder folder(kLocalhost);
+    // A copy of the program in a folder of its own.
+    const TempFolder folder;
+    const fs::path copy = folder.path / programFile.filename();
+    fs::copy_file(programFile, copy);
+    writeFile(folder.path / "Settings.inf", kLocalhost);
     {
-        const Program program(folder.program());
-        EXPECT_EQ(textOf(program.window()), kFormCaption);
-        EXPECT_EQ(GetWindowLongW(program.window(), GWL_STYLE) & (WS_MAXIMIZEBOX | WS_THICKFRAME),
-                  0);
+        const Program program(copy);
+        EXPECT_EQ(textOf(program.window), kFormCaption);
+        EXPECT_EQ(GetWindowLongW(program.window, GWL_STYLE) & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
         program.type("Host", L"localhost");
         program.type("lblPingTimes", L"2");
         program.saveAndClose();
     }
-    const Program again(folder.program());
+    const Program again(copy);
     EXPECT_EQ(again.text("Host") + u"|" + again.text("lblPingTimes"), u"localhost|2");
     if (!systemEchoes()) {
         GTEST_SKIP() << "the system's IcmpSendEcho got no reply from 127.0.0.1 (under Wine: "
