@@ -132,7 +132,7 @@ TEST(IcmpPacket, DatagramRepliesTakeTheirTtlFrom1To255Only) {
     // The record's level, type and value; the TTL read, -1: no reply.
     const std::array<int, 4> rows[] = {
         {IPPROTO_IP, IP_TTL, 255, 255},        {IPPROTO_IP, IP_TTL, 1, 1},
-        {IPPROTO_IP, IP_TTL, -1, 0},           {IPPROTO_IP, IP_TTL, 257, 0},
+        {IPPROTO_IP, IP_TTL, 0, 0},            {IPPROTO_IP, IP_TTL, 257, 0},
         {IPPROTO_IPV6, IPV6_HOPLIMIT, 64, 64}, {IPPROTO_IP, IP_RECVERR, 64, 0},
         {IPPROTO_IPV6, IPV6_RECVERR, 64, 0}};
     for (const auto& [level, type, value, ttl] : rows) {
