@@ -14,6 +14,7 @@
 // ask for its neighbours.
 
 #include "netns.h"
+#include "platform/blanks.h"
 #include "real_form_linux.h"
 
 #include <arpa/inet.h>
@@ -22,7 +23,6 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <optional>
 
 // Names the instances on either socket kind. ADL finds it here, by the kind's namespace.
 static void PrintTo(LinuxIcmpLibrary::SocketKind kind, std::ostream* out) {
@@ -75,14 +75,14 @@ protected:
         if (!built) {
             GTEST_SKIP() << "no network of our own: needs root, iproute2 and veth links";
         }
-        inClient.emplace(client);
+        ASSERT_EQ(setns(client.fd, CLONE_NEWNET), 0) << strerror(errno);
     }
+    // Home again before the namespaces go.
+    void TearDown() override { setns(home.fd, CLONE_NEWNET); }
 
     Netns client, router, target;
-    std::optional<InNetns> inClient;
+    const Netns home{open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)};
 };
-
-const auto kKinds = testing::Values(Kind::DatagramOnly, Kind::HelperOnly);
 
 // What an echo got, over either protocol.
 struct Echo {
@@ -118,9 +118,7 @@ Echo send(LinuxIcmpLibrary& helper, IcmpLibrary::Handle h, const std::string& to
         const uint32_t result =
             helper.IcmpSendEcho(h, inet_addr(to.c_str()), data.data(), size, set, &r,
                                 kEchoReplyHeaderSize + size, timeoutMs);
-        if (result == 1) {
-            EXPECT_EQ(r.Reserved + r.Options.Tos, 0);
-        }
+        EXPECT_TRUE(result == 0 || r.Reserved + r.Options.Tos == 0);
         return got(result, r, AF_INET, r.Options.Ttl);
     }
     const std::string address = to.substr(0, to.find('%'));
@@ -134,16 +132,19 @@ Echo send(LinuxIcmpLibrary& helper, IcmpLibrary::Handle h, const std::string& to
 }
 
 // Either socket kind, in the client.
-class LiveEcho : public Network, public testing::WithParamInterface<Kind> {
+class EitherSocket : public Network, public testing::WithParamInterface<Kind> {
 protected:
     LinuxIcmpLibrary helper{GetParam()};
 };
+
+INSTANTIATE_TEST_SUITE_P(Kinds, EitherSocket, testing::Values(Kind::DatagramOnly, Kind::HelperOnly),
+                         testing::PrintToStringParamName());
 
 // An error that comes after its echo's time-out is no answer to the next
 // echo, which it reaches during the wait: only the sequence tells them apart.
 // The echo without options has the system's TTL again. The waiting hook is
 // called at each frame of a wait, none without time to wait.
-TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
+TEST_P(EitherSocket, shouldEchoTheLargestPayloadAfterAnErrorLeftBehind) {
     const auto h = helper.IcmpCreateFile();
     ASSERT_NE(h, IcmpLibrary::kInvalidHandle) << utf8(helper.openFailure().reason);
     std::vector<int> calls;
@@ -152,9 +153,11 @@ TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
     const Bytes payload(32767, ' ');
     EXPECT_EQ(send(helper, h, "198.18.2.2", payload, 0, 1).result, 0u);
     EXPECT_TRUE(calls.empty());
-    const Echo echo = send(helper, h, "198.18.2.2", payload, 2000);
-    EXPECT_EQ(echo.seen(), "1: status 0 from 198.18.2.2, TTL 99, 32767 bytes");
-    EXPECT_TRUE(echo.payload == payload) << "the data echoed";
+    for (const std::string to : {"198.18.2.2", "2001:db8:2::2"}) {
+        const Echo echo = send(helper, h, to, payload, 2000);
+        EXPECT_EQ(echo.seen(), "1: status 0 from " + to + ", TTL 99, 32767 bytes");
+        EXPECT_TRUE(echo.payload == payload) << "the data echoed";
+    }
     // The i-th call no sooner than the i-th frame after the send, none after
     // the time-out; a busy machine may skip some.
     calls.clear();
@@ -163,7 +166,6 @@ TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
     EXPECT_EQ(silent.result, 0u);
     EXPECT_GE(silent.elapsedMs, 200);
     ASSERT_GE(calls.size(), 6u);
-    EXPECT_LE(calls.size(), 12u);
     for (std::size_t i = 0; i < calls.size(); ++i) {
         EXPECT_GE(calls[i], 16 * int(i + 1));
     }
@@ -171,13 +173,10 @@ TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
     // The helper sends blanks of its own, nothing else.
     EXPECT_EQ(send(helper, h, "127.0.0.1", {'x'}, 1000).result,
               GetParam() == Kind::HelperOnly ? 0u : 1u);
-    // IPv6: the largest payload, and with a hop limit of 1 the router's error
-    // about its first fragment.
-    EXPECT_EQ(send(helper, h, "2001:db8:2::2", payload, 2000).seen(),
-              "1: status 0 from 2001:db8:2::2, TTL 99, 32767 bytes");
+    // IPv6 with a hop limit of 1: the router's error about the first fragment.
     const Echo expired = send(helper, h, "2001:db8:2::2", payload, 2000, 1);
-    EXPECT_EQ(expired.status, IpStatus::HopLimitExceeded);
-    EXPECT_EQ(expired.from, "2001:db8:1::2");
+    EXPECT_EQ(std::tie(expired.status, expired.from),
+              std::tuple(IpStatus::HopLimitExceeded, "2001:db8:1::2"));
     // The round trip from the send to the router's error, which it sends
     // once its one try to find the neighbour is over.
     const Echo unreachable = send(helper, h, "2001:db8:7::9", {}, 2000);
@@ -204,13 +203,11 @@ TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
     EXPECT_EQ(send(helper, h, "127.0.0.1", {}, 1000).result, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, LiveEcho, kKinds, testing::PrintToStringParamName());
-
 // Datagram sockets while ping_group_range allows them, then one helper for
 // every handle, started at the first that needs it, again after it ended, and
 // ended with the layer. While a handle uses the helper, the caller and the
 // helper share one processor; after it, the caller's own choice is back.
-TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
+TEST_F(Network, shouldPreferDatagramThenOneHelper) {
     // The processors a thread may run on, as a list: "0-1".
     const auto processors = [](const std::string& thread) {
         std::smatch list;
@@ -228,9 +225,8 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
         setrlimit(RLIMIT_NOFILE, &none);
         const auto starved = helper.IcmpCreateFile();
         setrlimit(RLIMIT_NOFILE, &limit);
-        EXPECT_EQ(starved, IcmpLibrary::kInvalidHandle);
-        EXPECT_EQ(helper.openFailure().step, IcmpOpenFailure::Step::Socket);
-        EXPECT_EQ(helper.openFailure().error, EMFILE);
+        EXPECT_EQ(std::tuple(starved, helper.openFailure().step, helper.openFailure().error),
+                  std::tuple(IcmpLibrary::kInvalidHandle, IcmpOpenFailure::Step::Socket, EMFILE));
         const auto datagram = helper.IcmpCreateFile();
         EXPECT_TRUE(childrenOf(getpid()).empty());
         ASSERT_TRUE(client.shell("echo 1 0 >/proc/sys/net/ipv4/ping_group_range"));
@@ -275,12 +271,9 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
     EXPECT_TRUE(childrenOf(getpid()).empty());
 }
 
-// ---- Whole runs in the client.
-
-class RealRun : public Network, public testing::WithParamInterface<Kind> {};
-
-// Each row: what the text shows, and the last counted answer's sender.
-TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
+// Whole runs in the client. Each row: what the text shows, and the last
+// counted answer's sender.
+TEST_P(EitherSocket, shouldWriteWhatTheNetworkAnswered) {
     // A text without a character that patterns treat specially.
     const auto failed = [](const char* text) {
         return std::string(text) + "\r\n 平均速度: 0ms\\.";
@@ -325,9 +318,8 @@ TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
         const std::u16string& text = r.run(ascii(row.host), ascii(row.count));
         const int elapsedMs = msSince(firstSend);
         EXPECT_TRUE(fullMatch(row.text, text)) << utf8(text);
-        EXPECT_EQ(r.form.ReplyCount, row.replies);
-        EXPECT_EQ(r.form.StatusShown, row.statusShown);
-        EXPECT_EQ(r.form.ReplyAddressText, ascii(row.from));
+        EXPECT_EQ(std::tuple(r.form.ReplyCount, r.form.StatusShown, r.form.ReplyAddressText),
+                  std::tuple(row.replies, row.statusShown, ascii(row.from)));
         // From the first send: a time-out after 2700 ms, within 100 ms.
         EXPECT_GE(elapsedMs, row.replies == 0 ? 2700 : 0);
         EXPECT_LT(elapsedMs, row.replies == 0 ? 2800 : 2700);
@@ -336,6 +328,100 @@ TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sockets, RealRun, kKinds, testing::PrintToStringParamName());
+// The first name asked of a name server on 127.0.0.1 since the last call,
+// from a raw socket that sees every UDP datagram in the calling thread's
+// namespace. No server listens: each query is refused at once.
+std::string firstAsked(int udp) {
+    std::string first = "none";
+    for (char p[512] = {}; recv(udp, p, sizeof p - 1, MSG_DONTWAIT) > 40;) {
+        // Past the IP, UDP and DNS headers and the first label's length, up to
+        // the name's closing zero; each further length a dot.
+        std::string name(p + 41);
+        for (std::size_t i = uint8_t(p[40]); i < name.size(); i += 1 + uint8_t(p[41 + i])) {
+            name[i] = '.';
+        }
+        first = first == "none" ? name : first;
+    }
+    return first;
+}
+
+// Hostile texts in the host box, each through a whole run with the real
+// resolver: none crashes, hangs or changes what the user typed. This test's
+// thread has a resolv.conf that names a name server on 127.0.0.1, which none
+// of the texts that cannot be a host name may reach, and a hosts file that
+// names those the resolver would not ask it for, and names with the client's
+// IPv6 address.
+TEST_F(Network, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
+    const std::string a63 = "AZaz09-_" + std::string(55, 'a'), label64 = a63 + "a.test";
+    const std::string name253 = a63 + ".y." + a63 + '.' + a63 + '.' + std::string(57, 'a') + ".x";
+    const TempFolder etc;
+    writeFile(etc.path / "hosts", "127.0.0.1 a..b both.test " + label64 + ' ' + name253 + "x" +
+                                      "\n2001:db8:1::1 v6.test both.test\n");
+    writeFile(etc.path / "resolv.conf", "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
+    const std::string unresolved = "Unable To Resolve Host";
+    const std::string loopback = repliesPattern("127.0.0.1", 1, 64);
+    // 127.0.0.1 as the resolver reads it: hexadecimal, zeros in front.
+    const auto loopbackOf = [](std::size_t length) {
+        return u"0x" + std::u16string(length - 10, u'0') + u"7f000001";
+    };
+    const struct {
+        const char* name;
+        std::u16string host;
+        std::string text;            // a pattern
+        std::string asked = "none";  // the name the name server is asked for
+        std::u16string box = {};     // the one box shown, answered Ignore
+        const char* locale = "C.UTF-8";
+    } rows[] = {
+        {"blanks only", u"   ", unresolved},
+        {"64 characters, blanks around", u' ' + loopbackOf(64) + u' ', loopback},
+        {"65 characters", loopbackOf(65), loopback, "none",
+         u"Error 5: Invalid argument\r\nin vbGetHostByName\r\nThe error occured at line: 0"},
+        {"white space but blanks", u"\t127.0.0.1\r\n", unresolved},
+        {"a..b", u"a..b", unresolved},
+        {"a label of 64 bytes", ascii(label64), unresolved},
+        {"254 bytes", ascii(name253 + 'x'), unresolved},
+        {"253 bytes and a final dot", ascii(name253 + '.'), unresolved, name253},
+        {"no UTF-8 locale", u"例子.测试", unresolved, "none", {}, "C"},
+        // 64 bytes in UTF-8, 38 in the ASCII form that the name server sees.
+        {"a label of 32 Cyrillic letters", std::u16string(32, u'а') + u".com", unresolved,
+         "xn--80aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.com"},
+        {"IPv6 in brackets, blanks around", u" [::1] ", repliesPattern("::1", 1, 64)},
+        {"a bracket that none opened", u"x::1]", unresolved},
+        // Both families at once: no name server needed, reachable or not.
+        {"IPv6 only, in the hosts file", u"v6.test", repliesPattern("2001:db8:1::1", 1, 64)},
+        {"a name with both: IPv4", u"both.test", loopback},
+        {"::ffff:127.0.0.1, IPv4 as the resolver reads it", u"::ffff:127.0.0.1", loopback},
+    };
+    // This thread alone sees the two files in /etc.
+    const std::vector<Mount> mounts{{etc.path / "hosts", "/etc/hosts", nullptr, {}},
+                                    {etc.path / "resolv.conf", "/etc/resolv.conf", nullptr, {}}};
+    withMounts(mounts, [&] {
+        const int udp = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_UDP);
+        ASSERT_GE(udp, 0) << strerror(errno);
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.name);
+            // This thread's alone.
+            const locale_t locale = newlocale(LC_ALL_MASK, row.locale, nullptr);
+            uselocale(locale);
+            RealForm r;
+            r.ui.answers = {MsgBox::Ignore};
+            const auto start = Clock::now();
+            const std::u16string& shown = r.run(row.host, u"1");
+            EXPECT_LT(msSince(start), 2000);
+            EXPECT_TRUE(fullMatch(row.text, shown)) << utf8(shown);
+            EXPECT_LE(r.ui.boxes.size(), 1u);
+            EXPECT_EQ(r.ui.boxes.empty() ? u"" : r.ui.boxes[0].prompt, row.box);
+            EXPECT_EQ(firstAsked(udp), row.asked);
+            // The lookup of a run that got past its check shows the text without
+            // the blanks around it.
+            EXPECT_EQ(r.form.Host.text(),
+                      row.text == unresolved ? row.host : trimmed<char16_t>(row.host, u" "));
+            EXPECT_EQ(r.form.cmdPing.caption(), u"Ping");
+            uselocale(LC_GLOBAL_LOCALE);
+            freelocale(locale);
+        }
+        close(udp);
+    });
+}
 
 }  // namespace
