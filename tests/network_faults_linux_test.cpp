@@ -36,8 +36,6 @@ using Kind = LinuxIcmpLibrary::SocketKind;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-const uint32_t kLoopback = inet_addr("127.0.0.1");
-
 int msSince(Clock::time_point start) {
     return int((Clock::now() - start) / milliseconds(1));
 }
@@ -91,11 +89,6 @@ struct Echo {
     std::string from;
     Bytes payload;
     int ttl = 0, rtt = 0, elapsedMs = 0;  // ttl: or hop limit
-    // As a failure shows it.
-    std::string seen() const {
-        return std::to_string(result) + ": status " + std::to_string(status) + " from " + from +
-               ", TTL " + std::to_string(ttl) + ", " + std::to_string(payload.size()) + " bytes";
-    }
 };
 
 // To an IPv4 address, or an IPv6 one with its zone after '%', into the
@@ -155,7 +148,8 @@ TEST_P(EitherSocket, shouldEchoTheLargestPayloadAfterAnErrorLeftBehind) {
     EXPECT_TRUE(calls.empty());
     for (const std::string to : {"198.18.2.2", "2001:db8:2::2"}) {
         const Echo echo = send(helper, h, to, payload, 2000);
-        EXPECT_EQ(echo.seen(), "1: status 0 from " + to + ", TTL 99, 32767 bytes");
+        EXPECT_EQ(std::tie(echo.result, echo.status, echo.from, echo.ttl),
+                  std::tuple(1u, 0, to, 99));
         EXPECT_TRUE(echo.payload == payload) << "the data echoed";
     }
     // The i-th call no sooner than the i-th frame after the send, none after
@@ -244,8 +238,8 @@ TEST_F(Network, shouldPreferDatagramThenOneHelper) {
         EXPECT_EQ(processors("thread-self"), here);
         EXPECT_EQ(processors(std::to_string(childrenOf(getpid()).at(0))), here);
         EchoReply nothing;
-        EXPECT_EQ(helper.IcmpSendEcho(datagram, kLoopback, nullptr, 8, nullptr, &nothing,
-                                      sizeof nothing, 100),
+        EXPECT_EQ(helper.IcmpSendEcho(datagram, inet_addr("127.0.0.1"), nullptr, 8, nullptr,
+                                      &nothing, sizeof nothing, 100),
                   0u);  // 8 bytes from nowhere
         // One that ends during a wait is no reply at once; one that stops
         // answering, a second after the time-out. The next echo has a new one.
@@ -274,10 +268,8 @@ TEST_F(Network, shouldPreferDatagramThenOneHelper) {
 // Whole runs in the client. Each row: what the text shows, and the last
 // counted answer's sender.
 TEST_P(EitherSocket, shouldWriteWhatTheNetworkAnswered) {
-    // A text without a character that patterns treat specially.
-    const auto failed = [](const char* text) {
-        return std::string(text) + "\r\n 平均速度: 0ms\\.";
-    };
+    // After a text without a character that patterns treat specially.
+    const std::string failed = "\r\n 平均速度: 0ms\\.";
     const struct {
         const char* host;
         const char* count;
@@ -289,23 +281,23 @@ TEST_P(EitherSocket, shouldWriteWhatTheNetworkAnswered) {
         // The target's TTL less the router's hop.
         {"198.18.2.2", "4", repliesPattern("198.18.2.2", 4, 99), 4, 0, "198.18.2.2"},
         // Host unreachable, counted; the reply after it passed over.
-        {"198.18.3.1", "2", failed("Destination Host Not Reachable"), 1, 0, "198.18.1.2",
+        {"198.18.3.1", "2", "Destination Host Not Reachable" + failed, 1, 0, "198.18.1.2",
          "ip route replace 198.18.3.0/24 via 198.18.2.2"},
         // No route on the router.
-        {"198.18.4.1", "1", failed("Destination Unreahable"), 1, 1, "198.18.1.2"},
+        {"198.18.4.1", "1", "Destination Unreahable" + failed, 1, 1, "198.18.1.2"},
         // A routing loop: time exceeded, which has no text.
-        {"198.18.5.1", "1", failed(""), 1, 1, "198.18.1.2"},
+        {"198.18.5.1", "1", failed, 1, 1, "198.18.1.2"},
         // A silent drop: a time-out after 2700 ms.
-        {"198.18.6.1", "1", failed(" Request Timeout\r\n"), 0, 0, ""},
+        {"198.18.6.1", "1", " Request Timeout\r\n" + failed, 0, 0, ""},
         // IPv6: the target's hop limit less the router's hop; the router's link-local
         // address, by its zone.
         {"2001:db8:2::2", "2", repliesPattern("2001:db8:2::2", 2, 99), 2, 0, "2001:db8:2::2"},
         {"fe80::2%c0", "1", repliesPattern("fe80::2", 1, 64), 1, 0, "fe80::2"},
         // Address unreachable; no route.
-        {"2001:db8:7::9", "1", failed("Destination Host Not Reachable"), 1, 1, "2001:db8:1::2"},
-        {"2001:db8:4::1", "1", failed("Destination Unreahable"), 1, 1, "2001:db8:1::2"},
+        {"2001:db8:7::9", "1", "Destination Host Not Reachable" + failed, 1, 1, "2001:db8:1::2"},
+        {"2001:db8:4::1", "1", "Destination Unreahable" + failed, 1, 1, "2001:db8:1::2"},
         // Hop limit exceeded, from the looping link.
-        {"2001:db8:5::1", "1", failed(""), 1, 1, "2001:db8:2::1"},
+        {"2001:db8:5::1", "1", failed, 1, 1, "2001:db8:2::1"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.host);
@@ -360,10 +352,8 @@ TEST_F(Network, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
     writeFile(etc.path / "resolv.conf", "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
     const std::string unresolved = "Unable To Resolve Host";
     const std::string loopback = repliesPattern("127.0.0.1", 1, 64);
-    // 127.0.0.1 as the resolver reads it: hexadecimal, zeros in front.
-    const auto loopbackOf = [](std::size_t length) {
-        return u"0x" + std::u16string(length - 10, u'0') + u"7f000001";
-    };
+    // 127.0.0.1 as the resolver reads it, in 64 characters: hexadecimal, zeros in front.
+    const std::u16string hex64 = u"0x" + std::u16string(54, u'0') + u"7f000001";
     const struct {
         const char* name;
         std::u16string host;
@@ -373,8 +363,8 @@ TEST_F(Network, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
         const char* locale = "C.UTF-8";
     } rows[] = {
         {"blanks only", u"   ", unresolved},
-        {"64 characters, blanks around", u' ' + loopbackOf(64) + u' ', loopback},
-        {"65 characters", loopbackOf(65), loopback, "none",
+        {"64 characters, blanks around", u' ' + hex64 + u' ', loopback},
+        {"65 characters", u"0x0" + hex64.substr(2), loopback, "none",
          u"Error 5: Invalid argument\r\nin vbGetHostByName\r\nThe error occured at line: 0"},
         {"white space but blanks", u"\t127.0.0.1\r\n", unresolved},
         {"a..b", u"a..b", unresolved},

@@ -94,11 +94,10 @@ TEST(IcmpHelperProgram, shouldSayHowToPermitIcmpWhereNothingIs) {
 // pings 127.0.0.1 through the window and says what it finds for the taking.
 TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
     const passwd* nobody = getpwnam("nobody");
-    if (geteuid() != 0 || nobody == nullptr || std::system("command -v setpriv >/dev/null") != 0) {
-        GTEST_SKIP() << "needs root, a user nobody and setpriv to start a program unprivileged";
-    }
-    if (*PING_PROGRAM == '\0') {
-        GTEST_SKIP() << "the window program is the toolkit's, and this build has none";
+    if (geteuid() != 0 || nobody == nullptr || std::system("command -v setpriv >/dev/null") != 0 ||
+        *PING_PROGRAM == '\0') {
+        GTEST_SKIP() << "needs root, a user nobody and setpriv to start a program unprivileged, "
+                        "and the window program, which a build without the toolkit lacks";
     }
     // A copy of the build tree's files, within nobody's reach.
     const TempFolder dir;
@@ -122,20 +121,18 @@ TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
         "/plugins QT_QPA_GENERIC_PLUGINS=probe nsenter --net=" + ns.path() +
         " setpriv --reuid=nobody --regid=" + std::to_string(nobody->pw_gid) +
         " --clear-groups --inh-caps=-all -- " + root + PING_PROGRAM + " 2>" + root + "/said";
-    // Ended with the test, whatever happens.
-    struct Process {
-        pid_t pid = fork();
-        void end() {
-            const pid_t ended = std::exchange(pid, 0);
-            kill(ended, SIGKILL);
-            waitpid(ended, nullptr, 0);
-        }
-        ~Process() { pid > 0 ? end() : void(); }
-    } window;
-    if (window.pid == 0) {
+    const pid_t pid = fork();
+    if (pid == 0) {
         execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
         _exit(127);
     }
+    ASSERT_GT(pid, 0) << strerror(errno);
+    // Ended with the test, whatever happens.
+    const auto end = [](const pid_t* window) {
+        kill(*window, SIGKILL);
+        waitpid(*window, nullptr, 0);
+    };
+    std::unique_ptr<const pid_t, decltype(end)> window(&pid, end);
     ASSERT_TRUE(eventually([&] { return fs::exists(home + "/report"); }))
         << content(root + "/said");
     const std::string report = content(home + "/report");
@@ -146,17 +143,16 @@ TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
 
     // Its helper: holds the one raw socket, and nothing else of its file's; the
     // window no capability but in its bounding set.
-    const auto helpers = childrenOf(window.pid);
+    const auto helpers = childrenOf(pid);
     ASSERT_EQ(helpers.size(), 1u);
     const std::string proc = "/proc/" + std::to_string(helpers[0]);
-    const std::string caps = "CapInh:\t0{16}\nCapPrm:\t0{16}\nCapEff:\t0{16}\nCapBnd:\t";
-    const std::string helperStatus = content(proc + "/status");
-    const std::string windowStatus = content("/proc/" + std::to_string(window.pid) + "/status");
-    EXPECT_TRUE(std::regex_search(
-        helperStatus, std::regex(caps + "0{16}\nCapAmb:\t0{16}\nNoNewPrivs:\t1\nSeccomp:\t2\n")))
-        << helperStatus;
-    EXPECT_TRUE(std::regex_search(windowStatus, std::regex(caps + "\\w+\nCapAmb:\t0{16}\n")))
-        << windowStatus;
+    for (const auto& [process, bounding] :
+         {std::pair(helpers[0], "0{16}\nCapAmb:\t0{16}\nNoNewPrivs:\t1\nSeccomp:\t2\n"),
+          {pid, "\\w+\nCapAmb:\t0{16}\n"}}) {
+        const std::string status = content("/proc/" + std::to_string(process) + "/status");
+        const std::string caps = "CapInh:\t0{16}\nCapPrm:\t0{16}\nCapEff:\t0{16}\nCapBnd:\t";
+        EXPECT_TRUE(std::regex_search(status, std::regex(caps + bounding))) << status;
+    }
     EXPECT_EQ(fs::read_symlink(proc + "/exe"), root + PING_HELPER);
     EXPECT_EQ(std::distance(fs::directory_iterator(proc + "/fd"), {}), 3)
         << "its client and its raw ICMP and ICMPv6 sockets only, not the plugin's";
@@ -169,7 +165,7 @@ TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
             sockets, std::regex("[^\\n]*\\n *\\d+: (\\S+ ){3}00000000:00000000 [^\\n]*\\n")))
             << sockets;
     }
-    window.end();
+    window.reset();
     // A zombie has no exe either.
     EXPECT_TRUE(eventually([&] { return !fs::exists(proc + "/exe"); }))
         << "the helper outlived its window";
