@@ -34,10 +34,9 @@ void probe() {
     QDir::setCurrent(qEnvironmentVariable("HOME"));
     // For the helper to inherit, were it to keep what it is given.
     dup2(open("/dev/null", O_RDONLY), 100);
-    QWidget* window = nullptr;
-    for (QWidget* widget : QApplication::allWidgets()) {
-        window = widget->objectName() == "Host" ? widget->window() : window;
-    }
+    const QWidgetList widgets = QApplication::allWidgets();
+    QWidget* window =
+        (*std::ranges::find(widgets, QStringLiteral("Host"), &QObject::objectName))->window();
     for (const auto& [name, text] :
          {std::pair{"Host", "127.0.0.1"}, {"lblPingTimes", "4"}, {"lblPacketSize", "32"}}) {
         auto* box = window->findChild<QLineEdit*>(name);
