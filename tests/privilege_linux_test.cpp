@@ -30,9 +30,9 @@ TEST(IcmpHelperProgram, shouldServeAValidRequestAndEndOnAnyOther) {
               std::tuple(IcmpHelperProcess::Start::Failed, EACCES, false));
     static constexpr icmp::Address6 kGroup{0xff, 2},
         kMapped{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 127, 0, 0, 1};
-    // Each a change of a valid echo of 127.0.0.1, and the bytes sent beyond it.
+    // Each a change of a valid echo of 127.0.0.1 (served as in the network tests),
+    // and the bytes sent beyond it.
     const std::tuple<const char*, void (*)(icmp::Request&), bool, int> rows[] = {
-        {"valid", [](auto&) {}, true, 0},
         {"the largest", [](auto& r) { r.size = 32767, r.timeoutMs = 10000; }, true, 0},
         {"a byte short", [](auto&) {}, false, -1},
         {"a byte more", [](auto&) {}, false, 1},
@@ -45,7 +45,6 @@ TEST(IcmpHelperProgram, shouldServeAValidRequestAndEndOnAnyOther) {
         {"IPv4 with a zone", [](auto& r) { r.scopeId = 1; }, false, 0},
         {"processor -2", [](auto& r) { r.processor = -2; }, false, 0},
         {"processor 1024, past the set", [](auto& r) { r.processor = CPU_SETSIZE; }, false, 0},
-        {"IPv6 ::1", [](auto& r) { r.destination = 0, r.destination6[15] = 1; }, true, 0},
         {"IPv6 and IPv4", [](auto& r) { r.destination6[15] = 1; }, false, 0},
         {"ff02::", [](auto& r) { r.destination = 0, r.destination6 = kGroup; }, false, 0},
         {"IPv4-mapped", [](auto& r) { r.destination = 0, r.destination6 = kMapped; }, false, 0},
@@ -128,11 +127,10 @@ TEST(AsNobody, shouldPingThroughTheHelperWithNothingForAPluginToTakeOrHear) {
     }
     ASSERT_GT(pid, 0) << strerror(errno);
     // Ended with the test, whatever happens.
-    const auto end = [](const pid_t* window) {
-        kill(*window, SIGKILL);
-        waitpid(*window, nullptr, 0);
-    };
-    std::unique_ptr<const pid_t, decltype(end)> window(&pid, end);
+    std::shared_ptr<void> window(nullptr, [pid](void*) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    });
     ASSERT_TRUE(eventually([&] { return fs::exists(home + "/report"); }))
         << content(root + "/said");
     const std::string report = content(home + "/report");
