@@ -27,6 +27,8 @@ struct Netns {
                                             : -1;
         }).join();
     }
+    // One held already: a thread's own, say.
+    explicit Netns(int held) : fd(held) {}
     Netns(const Netns&) = delete;
     ~Netns() { close(fd); }
     // For tools that take a namespace file.
@@ -67,17 +69,3 @@ inline void withMounts(const std::vector<Mount>& mounts, const std::function<voi
         body();
     }).join();
 }
-
-// The calling thread, for a scope.
-struct InNetns {
-    explicit InNetns(const Netns& ns) {
-        EXPECT_EQ(setns(ns.fd, CLONE_NEWNET), 0) << strerror(errno);
-    }
-    InNetns(const InNetns&) = delete;
-    ~InNetns() {
-        setns(home, CLONE_NEWNET);
-        close(home);
-    }
-
-    const int home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-};

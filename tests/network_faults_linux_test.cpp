@@ -14,15 +14,16 @@
 // ask for its neighbours.
 
 #include "netns.h"
+#include "platform/blanks.h"
 #include "real_form_linux.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <algorithm>
-#include <optional>
 
 // Names the instances on either socket kind. ADL finds it here, by the kind's namespace.
 static void PrintTo(LinuxIcmpLibrary::SocketKind kind, std::ostream* out) {
@@ -35,8 +36,6 @@ using Bytes = std::vector<uint8_t>;
 using Kind = LinuxIcmpLibrary::SocketKind;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-const uint32_t kLoopback = inet_addr("127.0.0.1");
 
 int msSince(Clock::time_point start) {
     return int((Clock::now() - start) / milliseconds(1));
@@ -75,14 +74,14 @@ protected:
         if (!built) {
             GTEST_SKIP() << "no network of our own: needs root, iproute2 and veth links";
         }
-        inClient.emplace(client);
+        ASSERT_EQ(setns(client.fd, CLONE_NEWNET), 0) << strerror(errno);
     }
+    // Home again before the namespaces go.
+    void TearDown() override { setns(home.fd, CLONE_NEWNET); }
 
     Netns client, router, target;
-    std::optional<InNetns> inClient;
+    const Netns home{open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)};
 };
-
-const auto kKinds = testing::Values(Kind::DatagramOnly, Kind::HelperOnly);
 
 // What an echo got, over either protocol.
 struct Echo {
@@ -91,11 +90,6 @@ struct Echo {
     std::string from;
     Bytes payload;
     int ttl = 0, rtt = 0, elapsedMs = 0;  // ttl: or hop limit
-    // As a failure shows it.
-    std::string seen() const {
-        return std::to_string(result) + ": status " + std::to_string(status) + " from " + from +
-               ", TTL " + std::to_string(ttl) + ", " + std::to_string(payload.size()) + " bytes";
-    }
 };
 
 // To an IPv4 address, or an IPv6 one with its zone after '%', into the
@@ -118,9 +112,7 @@ Echo send(LinuxIcmpLibrary& helper, IcmpLibrary::Handle h, const std::string& to
         const uint32_t result =
             helper.IcmpSendEcho(h, inet_addr(to.c_str()), data.data(), size, set, &r,
                                 kEchoReplyHeaderSize + size, timeoutMs);
-        if (result == 1) {
-            EXPECT_EQ(r.Reserved + r.Options.Tos, 0);
-        }
+        EXPECT_TRUE(result == 0 || r.Reserved + r.Options.Tos == 0);
         return got(result, r, AF_INET, r.Options.Ttl);
     }
     const std::string address = to.substr(0, to.find('%'));
@@ -134,16 +126,19 @@ Echo send(LinuxIcmpLibrary& helper, IcmpLibrary::Handle h, const std::string& to
 }
 
 // Either socket kind, in the client.
-class LiveEcho : public Network, public testing::WithParamInterface<Kind> {
+class EitherSocket : public Network, public testing::WithParamInterface<Kind> {
 protected:
     LinuxIcmpLibrary helper{GetParam()};
 };
+
+INSTANTIATE_TEST_SUITE_P(Kinds, EitherSocket, testing::Values(Kind::DatagramOnly, Kind::HelperOnly),
+                         testing::PrintToStringParamName());
 
 // An error that comes after its echo's time-out is no answer to the next
 // echo, which it reaches during the wait: only the sequence tells them apart.
 // The echo without options has the system's TTL again. The waiting hook is
 // called at each frame of a wait, none without time to wait.
-TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
+TEST_P(EitherSocket, shouldEchoTheLargestPayloadAfterAnErrorLeftBehind) {
     const auto h = helper.IcmpCreateFile();
     ASSERT_NE(h, IcmpLibrary::kInvalidHandle) << utf8(helper.openFailure().reason);
     std::vector<int> calls;
@@ -152,18 +147,18 @@ TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
     const Bytes payload(32767, ' ');
     EXPECT_EQ(send(helper, h, "198.18.2.2", payload, 0, 1).result, 0u);
     EXPECT_TRUE(calls.empty());
-    const Echo echo = send(helper, h, "198.18.2.2", payload, 2000);
-    EXPECT_EQ(echo.seen(), "1: status 0 from 198.18.2.2, TTL 99, 32767 bytes");
-    EXPECT_TRUE(echo.payload == payload) << "the data echoed";
+    for (const std::string to : {"198.18.2.2", "2001:db8:2::2"}) {
+        const Echo echo = send(helper, h, to, payload, 2000);
+        EXPECT_EQ(std::tie(echo.result, echo.status, echo.from, echo.ttl),
+                  std::tuple(1u, 0, to, 99));
+        EXPECT_TRUE(echo.payload == payload) << "the data echoed";
+    }
     // The i-th call no sooner than the i-th frame after the send, none after
     // the time-out; a busy machine may skip some.
     calls.clear();
     start = Clock::now();
-    const Echo silent = send(helper, h, "198.18.6.1", {}, 200);
-    EXPECT_EQ(silent.result, 0u);
-    EXPECT_GE(silent.elapsedMs, 200);
+    EXPECT_GE(send(helper, h, "198.18.6.1", {}, 200).elapsedMs, 200);
     ASSERT_GE(calls.size(), 6u);
-    EXPECT_LE(calls.size(), 12u);
     for (std::size_t i = 0; i < calls.size(); ++i) {
         EXPECT_GE(calls[i], 16 * int(i + 1));
     }
@@ -171,13 +166,10 @@ TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
     // The helper sends blanks of its own, nothing else.
     EXPECT_EQ(send(helper, h, "127.0.0.1", {'x'}, 1000).result,
               GetParam() == Kind::HelperOnly ? 0u : 1u);
-    // IPv6: the largest payload, and with a hop limit of 1 the router's error
-    // about its first fragment.
-    EXPECT_EQ(send(helper, h, "2001:db8:2::2", payload, 2000).seen(),
-              "1: status 0 from 2001:db8:2::2, TTL 99, 32767 bytes");
+    // IPv6 with a hop limit of 1: the router's error about the first fragment.
     const Echo expired = send(helper, h, "2001:db8:2::2", payload, 2000, 1);
-    EXPECT_EQ(expired.status, IpStatus::HopLimitExceeded);
-    EXPECT_EQ(expired.from, "2001:db8:1::2");
+    EXPECT_EQ(std::tie(expired.status, expired.from),
+              std::tuple(IpStatus::HopLimitExceeded, "2001:db8:1::2"));
     // The round trip from the send to the router's error, which it sends
     // once its one try to find the neighbour is over.
     const Echo unreachable = send(helper, h, "2001:db8:7::9", {}, 2000);
@@ -204,13 +196,11 @@ TEST_P(LiveEcho, EchoesTheLargestPayloadAfterAnErrorLeftBehind) {
     EXPECT_EQ(send(helper, h, "127.0.0.1", {}, 1000).result, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, LiveEcho, kKinds, testing::PrintToStringParamName());
-
 // Datagram sockets while ping_group_range allows them, then one helper for
 // every handle, started at the first that needs it, again after it ended, and
 // ended with the layer. While a handle uses the helper, the caller and the
 // helper share one processor; after it, the caller's own choice is back.
-TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
+TEST_F(Network, shouldPreferDatagramThenOneHelper) {
     // The processors a thread may run on, as a list: "0-1".
     const auto processors = [](const std::string& thread) {
         std::smatch list;
@@ -228,9 +218,8 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
         setrlimit(RLIMIT_NOFILE, &none);
         const auto starved = helper.IcmpCreateFile();
         setrlimit(RLIMIT_NOFILE, &limit);
-        EXPECT_EQ(starved, IcmpLibrary::kInvalidHandle);
-        EXPECT_EQ(helper.openFailure().step, IcmpOpenFailure::Step::Socket);
-        EXPECT_EQ(helper.openFailure().error, EMFILE);
+        EXPECT_EQ(std::tuple(starved, helper.openFailure().step, helper.openFailure().error),
+                  std::tuple(IcmpLibrary::kInvalidHandle, IcmpOpenFailure::Step::Socket, EMFILE));
         const auto datagram = helper.IcmpCreateFile();
         EXPECT_TRUE(childrenOf(getpid()).empty());
         ASSERT_TRUE(client.shell("echo 1 0 >/proc/sys/net/ipv4/ping_group_range"));
@@ -248,17 +237,16 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
         EXPECT_EQ(processors("thread-self"), here);
         EXPECT_EQ(processors(std::to_string(childrenOf(getpid()).at(0))), here);
         EchoReply nothing;
-        EXPECT_EQ(helper.IcmpSendEcho(datagram, kLoopback, nullptr, 8, nullptr, &nothing,
-                                      sizeof nothing, 100),
+        EXPECT_EQ(helper.IcmpSendEcho(datagram, inet_addr("127.0.0.1"), nullptr, 8, nullptr,
+                                      &nothing, sizeof nothing, 100),
                   0u);  // 8 bytes from nowhere
         // One that ends during a wait is no reply at once; one that stops
         // answering, a second after the time-out. The next echo has a new one.
         for (const int signal : {SIGKILL, SIGSTOP}) {
             const pid_t old = childrenOf(getpid()).at(0);
             helper.setWhileWaiting([&] { kill(old, signal); });
-            const Echo lost = send(helper, viaHelper, "198.18.6.1", {}, 1000);
-            EXPECT_EQ(lost.result, 0u);
-            EXPECT_LT(lost.elapsedMs, signal == SIGKILL ? 400 : 2500);
+            EXPECT_LT(send(helper, viaHelper, "198.18.6.1", {}, 1000).elapsedMs,
+                      signal == SIGKILL ? 400 : 2500);
             helper.setWhileWaiting(nullptr);
             EXPECT_EQ(send(helper, viaHelper, "127.0.0.1", {}, 1000).result, 1u);
             const auto now = childrenOf(getpid());
@@ -275,16 +263,11 @@ TEST_F(Network, AutoPrefersDatagramThenOneHelper) {
     EXPECT_TRUE(childrenOf(getpid()).empty());
 }
 
-// ---- Whole runs in the client.
-
-class RealRun : public Network, public testing::WithParamInterface<Kind> {};
-
-// Each row: what the text shows, and the last counted answer's sender.
-TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
-    // A text without a character that patterns treat specially.
-    const auto failed = [](const char* text) {
-        return std::string(text) + "\r\n 平均速度: 0ms\\.";
-    };
+// Whole runs in the client. Each row: what the text shows, and the last
+// counted answer's sender.
+TEST_P(EitherSocket, shouldWriteWhatTheNetworkAnswered) {
+    // After a text without a character that patterns treat specially.
+    const std::string failed = "\r\n 平均速度: 0ms\\.";
     const struct {
         const char* host;
         const char* count;
@@ -296,23 +279,23 @@ TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
         // The target's TTL less the router's hop.
         {"198.18.2.2", "4", repliesPattern("198.18.2.2", 4, 99), 4, 0, "198.18.2.2"},
         // Host unreachable, counted; the reply after it passed over.
-        {"198.18.3.1", "2", failed("Destination Host Not Reachable"), 1, 0, "198.18.1.2",
+        {"198.18.3.1", "2", "Destination Host Not Reachable" + failed, 1, 0, "198.18.1.2",
          "ip route replace 198.18.3.0/24 via 198.18.2.2"},
         // No route on the router.
-        {"198.18.4.1", "1", failed("Destination Unreahable"), 1, 1, "198.18.1.2"},
+        {"198.18.4.1", "1", "Destination Unreahable" + failed, 1, 1, "198.18.1.2"},
         // A routing loop: time exceeded, which has no text.
-        {"198.18.5.1", "1", failed(""), 1, 1, "198.18.1.2"},
+        {"198.18.5.1", "1", failed, 1, 1, "198.18.1.2"},
         // A silent drop: a time-out after 2700 ms.
-        {"198.18.6.1", "1", failed(" Request Timeout\r\n"), 0, 0, ""},
+        {"198.18.6.1", "1", " Request Timeout\r\n" + failed, 0, 0, ""},
         // IPv6: the target's hop limit less the router's hop; the router's link-local
         // address, by its zone.
         {"2001:db8:2::2", "2", repliesPattern("2001:db8:2::2", 2, 99), 2, 0, "2001:db8:2::2"},
         {"fe80::2%c0", "1", repliesPattern("fe80::2", 1, 64), 1, 0, "fe80::2"},
         // Address unreachable; no route.
-        {"2001:db8:7::9", "1", failed("Destination Host Not Reachable"), 1, 1, "2001:db8:1::2"},
-        {"2001:db8:4::1", "1", failed("Destination Unreahable"), 1, 1, "2001:db8:1::2"},
+        {"2001:db8:7::9", "1", "Destination Host Not Reachable" + failed, 1, 1, "2001:db8:1::2"},
+        {"2001:db8:4::1", "1", "Destination Unreahable" + failed, 1, 1, "2001:db8:1::2"},
         // Hop limit exceeded, from the looping link.
-        {"2001:db8:5::1", "1", failed(""), 1, 1, "2001:db8:2::1"},
+        {"2001:db8:5::1", "1", failed, 1, 1, "2001:db8:2::1"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.host);
@@ -325,17 +308,127 @@ TEST_P(RealRun, shouldWriteWhatTheNetworkAnswered) {
         const std::u16string& text = r.run(ascii(row.host), ascii(row.count));
         const int elapsedMs = msSince(firstSend);
         EXPECT_TRUE(fullMatch(row.text, text)) << utf8(text);
-        EXPECT_EQ(r.form.ReplyCount, row.replies);
-        EXPECT_EQ(r.form.StatusShown, row.statusShown);
-        EXPECT_EQ(r.form.ReplyAddressText, ascii(row.from));
+        EXPECT_EQ(std::tuple(r.form.ReplyCount, r.form.StatusShown, r.form.ReplyAddressText),
+                  std::tuple(row.replies, row.statusShown, ascii(row.from)));
         // From the first send: a time-out after 2700 ms, within 100 ms.
         EXPECT_GE(elapsedMs, row.replies == 0 ? 2700 : 0);
         EXPECT_LT(elapsedMs, row.replies == 0 ? 2800 : 2700);
         EXPECT_TRUE(r.ui.boxes.empty());
-        EXPECT_EQ(r.winsock.startCount(), 1);  // only the one the load keeps
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sockets, RealRun, kKinds, testing::PrintToStringParamName());
+// The first name asked of a name server on 127.0.0.1 since the last call,
+// from a raw socket that sees every UDP datagram in the calling thread's
+// namespace. No server listens: each query is refused at once.
+std::string firstAsked(int udp) {
+    std::string first = "none";
+    for (char p[512] = {}; recv(udp, p, sizeof p - 1, MSG_DONTWAIT) > 40;) {
+        // Past the IP, UDP and DNS headers and the first label's length, up to
+        // the name's closing zero; each further length a dot.
+        std::string name(p + 41);
+        for (std::size_t i = uint8_t(p[40]); i < name.size(); i += 1 + uint8_t(p[41 + i])) {
+            name[i] = '.';
+        }
+        first = first == "none" ? name : first;
+    }
+    return first;
+}
+
+// Hostile texts in the host box, each through a whole run with the real
+// resolver: none crashes, hangs or changes what the user typed. This test's
+// thread has a resolv.conf that names a name server on 127.0.0.1, which none
+// of the texts that cannot be a host name may reach, and a hosts file that
+// names those the resolver would not ask it for, and names with the client's
+// IPv6 address.
+TEST_F(Network, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
+    const std::string a63 = "AZaz09-_" + std::string(55, 'a'), label64 = a63 + "a.test";
+    const std::string name253 = a63 + ".y." + a63 + '.' + a63 + '.' + std::string(57, 'a') + ".x";
+    const TempFolder etc;
+    writeFile(etc.path / "hosts", "127.0.0.1 a..b both.test " + label64 + ' ' + name253 + "x" +
+                                      "\n2001:db8:1::1 v6.test both.test\n");
+    writeFile(etc.path / "resolv.conf", "nameserver 127.0.0.1\noptions attempts:1 timeout:1\n");
+    const std::string unresolved = "Unable To Resolve Host";
+    const std::string loopback = repliesPattern("127.0.0.1", 1, 64);
+    // 127.0.0.1 as the resolver reads it, in 64 characters: hexadecimal, zeros in front.
+    const std::u16string hex64 = u"0x" + std::u16string(54, u'0') + u"7f000001";
+    const struct {
+        const char* name;
+        std::u16string host;
+        std::string text;            // a pattern
+        std::string asked = "none";  // the name the name server is asked for
+        std::u16string box = {};     // the one box shown, answered Ignore
+        const char* locale = "C.UTF-8";
+    } rows[] = {
+        {"blanks only", u"   ", unresolved},
+        {"64 characters, blanks around", u' ' + hex64 + u' ', loopback},
+        {"65 characters", u"0x0" + hex64.substr(2), loopback, "none",
+         u"Error 5: Invalid argument\r\nin vbGetHostByName\r\nThe error occured at line: 0"},
+        {"white space but blanks", u"\t127.0.0.1\r\n", unresolved},
+        {"a..b", u"a..b", unresolved},
+        {"a label of 64 bytes", ascii(label64), unresolved},
+        {"254 bytes", ascii(name253 + 'x'), unresolved},
+        {"253 bytes and a final dot", ascii(name253 + '.'), unresolved, name253},
+        {"no UTF-8 locale", u"例子.测试", unresolved, "none", {}, "C"},
+        // 64 bytes in UTF-8, 38 in the ASCII form that the name server sees.
+        {"a label of 32 Cyrillic letters", std::u16string(32, u'а') + u".com", unresolved,
+         "xn--80aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.com"},
+        {"IPv6 in brackets, blanks around", u" [::1] ", repliesPattern("::1", 1, 64)},
+        {"a bracket that none opened", u"x::1]", unresolved},
+        // Both families at once: no name server needed, reachable or not.
+        {"IPv6 only, in the hosts file", u"v6.test", repliesPattern("2001:db8:1::1", 1, 64)},
+        {"a name with both: IPv4", u"both.test", loopback},
+        {"::ffff:127.0.0.1, IPv4 as the resolver reads it", u"::ffff:127.0.0.1", loopback},
+    };
+    // This thread alone sees the two files in /etc.
+    const std::vector<Mount> mounts{{etc.path / "hosts", "/etc/hosts", nullptr, {}},
+                                    {etc.path / "resolv.conf", "/etc/resolv.conf", nullptr, {}}};
+    withMounts(mounts, [&] {
+        const int udp = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_UDP);
+        ASSERT_GE(udp, 0) << strerror(errno);
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.name);
+            // This thread's alone.
+            const locale_t locale = newlocale(LC_ALL_MASK, row.locale, nullptr);
+            uselocale(locale);
+            RealForm r;
+            r.ui.answers = {MsgBox::Ignore};
+            const auto start = Clock::now();
+            const std::u16string& shown = r.run(row.host, u"1");
+            EXPECT_LT(msSince(start), 2000);
+            EXPECT_TRUE(fullMatch(row.text, shown)) << utf8(shown);
+            EXPECT_LE(r.ui.boxes.size(), 1u);
+            EXPECT_EQ(r.ui.boxes.empty() ? u"" : r.ui.boxes[0].prompt, row.box);
+            EXPECT_EQ(firstAsked(udp), row.asked);
+            // The lookup of a run that got past its check shows the text without
+            // the blanks around it.
+            EXPECT_EQ(r.form.Host.text(),
+                      row.text == unresolved ? row.host : trimmed<char16_t>(row.host, u" "));
+            EXPECT_EQ(r.form.cmdPing.caption(), u"Ping");
+            uselocale(LC_GLOBAL_LOCALE);
+            freelocale(locale);
+        }
+        close(udp);
+    });
+}
+
+// A screen reader while an echo waits for a host that does not answer:
+// tests/screen_reader.py, through AT-SPI, in a network namespace whose
+// loopback ignores echoes, on a session bus of its own.
+TEST(ScreenReader, shouldBeAnsweredWithinAnEchosWait) {
+    const Netns quiet;
+    if (*PING_PROGRAM == '\0' ||
+        !quiet.shell("ip link set lo up; cd /proc/sys/net/ipv4; echo 1 >icmp_echo_ignore_all\n"
+                     "echo 0 2147483647 >ping_group_range")) {
+        GTEST_SKIP() << "needs root, for a network namespace, and a build with the window program";
+    }
+    const int status = std::system(("nsenter --net=" + quiet.path() +
+                                    " dbus-run-session -- /usr/bin/python3 " PING_SOURCE_DIR
+                                    "/tests/screen_reader.py " PING_PROGRAM)
+                                       .c_str());
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "no pyatspi (apt-get install python3-pyatspi)";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
 
 }  // namespace

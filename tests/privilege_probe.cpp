@@ -19,11 +19,6 @@
 
 namespace {
 
-// How many of the descriptors 0..n-1 are counted.
-int count(int n, const std::function<bool(int)>& counted) {
-    return int(std::ranges::count_if(std::views::iota(0, n), counted));
-}
-
 bool couldReceiveIcmp(int fd) {
     int domain = -1, type = -1, protocol = -1;
     socklen_t length = sizeof domain;
@@ -39,10 +34,9 @@ void probe() {
     QDir::setCurrent(qEnvironmentVariable("HOME"));
     // For the helper to inherit, were it to keep what it is given.
     dup2(open("/dev/null", O_RDONLY), 100);
-    QWidget* window = nullptr;
-    for (QWidget* widget : QApplication::allWidgets()) {
-        window = widget->objectName() == "Host" ? widget->window() : window;
-    }
+    const QWidgetList widgets = QApplication::allWidgets();
+    QWidget* window =
+        (*std::ranges::find(widgets, QStringLiteral("Host"), &QObject::objectName))->window();
     for (const auto& [name, text] :
          {std::pair{"Host", "127.0.0.1"}, {"lblPingTimes", "4"}, {"lblPacketSize", "32"}}) {
         auto* box = window->findChild<QLineEdit*>(name);
@@ -58,19 +52,20 @@ void probe() {
     // Whether in time or not, the report tells.
     static_cast<void>(QTest::qWaitFor([&] { return shown().contains(u"平均速度"); }, 20000));
 
-    const int held = count(1024, couldReceiveIcmp);
+    const auto held = std::ranges::count_if(std::views::iota(0, 1024), couldReceiveIcmp);
     // The helper's descriptors, its socket among them, from the parent that
     // started it as the same user.
     pid_t helper = 0;
     std::ifstream("/proc/self/task/" + std::to_string(getpid()) + "/children") >> helper;
     const int pidfd = int(syscall(SYS_pidfd_open, helper, 0));
-    const int taken = pidfd < 0 ? -1 : count(16, [pidfd](int fd) {
-        return syscall(SYS_pidfd_getfd, pidfd, fd, 0) >= 0;
-    });
+    const auto taken =
+        pidfd < 0 ? -1 : std::ranges::count_if(std::views::iota(0, 16), [pidfd](int fd) {
+            return syscall(SYS_pidfd_getfd, pidfd, fd, 0) >= 0;
+        });
     close(pidfd);
     QFile report("report.part");
     report.open(QIODevice::WriteOnly);
-    report.write((QString::asprintf("held %d\ntaken %d\n", held, taken) + shown()).toUtf8());
+    report.write(QString("held %1\ntaken %2\n%3").arg(held).arg(taken).arg(shown()).toUtf8());
     report.rename("report");
 }
 
