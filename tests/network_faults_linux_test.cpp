@@ -377,7 +377,8 @@ TEST_F(Network, shouldTakeEveryHostTextWithoutSendingWhatCannotBeAName) {
         // Both families at once: no name server needed, reachable or not.
         {"IPv6 only, in the hosts file", u"v6.test", repliesPattern("2001:db8:1::1", 1, 64)},
         {"a name with both: IPv4", u"both.test", loopback},
-        {"::ffff:127.0.0.1, IPv4 as the resolver reads it", u"::ffff:127.0.0.1", loopback},
+        {"::ffff:127.0.0.2, IPv4 as the resolver reads it", u"::ffff:127.0.0.2",
+         repliesPattern("127.0.0.2", 1, 64)},
     };
     // This thread alone sees the two files in /etc.
     const std::vector<Mount> mounts{{etc.path / "hosts", "/etc/hosts", nullptr, {}},

@@ -27,7 +27,7 @@ TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
         EXPECT_EQ(buffer[n], '\0');
         return std::string(buffer, n);
     };
-    const std::string mib10(10 << 20, ';');  // one comment line
+    const std::string mib(1 << 20, ';');  // one comment line
     const std::string longValue =
         "[settings]\nhostname=" + std::string(1024, 'a') + "\nbytes=a\0b"s;
     const std::tuple<std::string, const char*, std::string> cases[] = {
@@ -43,8 +43,8 @@ TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
         {"\xEF\xBB\xBF[settings]\nhostname=h\n", "hostname", "h"},
         {"\0\xFF[\x01=\n"s, "hostname", "default"},
         {"[settings]\nhostname=\xFF\xC3(\n", "hostname", "\xFF\xC3("},
-        {"[settings]\nhostname=h\n" + mib10, "hostname", "h"},
-        {"[settings]\n" + mib10 + "\nhostname=h", "hostname", "default"},
+        {"[settings]\nhostname=h\n" + mib, "hostname", "h"},
+        {"[settings]\n" + mib + "\nhostname=h", "hostname", "default"},
         {longValue, "hostname", std::string(1023, 'a')},
         {longValue, "bytes", "a\0b"s},
     };

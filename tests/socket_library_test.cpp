@@ -57,6 +57,7 @@ TEST(SocketLibrary, shouldTakeAddressesWithoutTheResolverAndRefuseWhatIsNoName) 
             const std::string first(entry->h_addr_list[0], size_t(entry->h_length));
             EXPECT_EQ(std::tuple(entry->h_addrtype, first, entry->h_scope_id),
                       std::tuple(family, bytes, zone));
+            EXPECT_EQ(entry->h_addr_list[1], nullptr);  // one entry, whatever the socket kinds
         }
     }
 }
