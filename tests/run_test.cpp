@@ -22,7 +22,7 @@ TEST(Run, shouldWriteWhatEachEchoGotThenTheRoundedAverage) {
         std::u16string text;
         size_t sent;
         std::vector<std::u16string> boxes = {};  // the start of each box's prompt
-        std::function<void(PingRun&)> before = {};
+        std::function<void(PingRun&)> before = [](PingRun&) {};
     };
     const Row rows[] = {
         Row("all time out", u"4", {}, repeated(kTimeout, 4) + summary(u"0"), 4),
@@ -96,27 +96,24 @@ TEST(Run, shouldWriteWhatEachEchoGotThenTheRoundedAverage) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         PingRun r;
-        if (row.before) {
-            row.before(r);
-        }
+        row.before(r);
         r.ui.atYield[70000] = [&r] { r.form.cmdPing_Click(); };  // bounds a run not stopped
         const size_t sentBefore = r.icmp.sent.size();
         const auto aborts = std::count(r.ui.answers.begin(), r.ui.answers.end(), MsgBox::Abort);
         r.start(row.count, row.echoes);
         EXPECT_EQ(r.text(), row.text);
         EXPECT_EQ(r.icmp.sent.size() - sentBefore, row.sent);
-        ASSERT_EQ(r.ui.boxes.size(), row.boxes.size());
-        for (size_t i = 0; i < row.boxes.size(); ++i) {
-            EXPECT_TRUE(r.ui.boxes[i].prompt.starts_with(row.boxes[i])) << i;
-            EXPECT_EQ(r.ui.boxes[i].style, MsgBox::AbortRetryIgnore | MsgBox::Critical);
-        }
+        EXPECT_TRUE(
+            std::ranges::equal(r.ui.boxes, row.boxes, [](const auto& box, const auto& start) {
+                return box.prompt.starts_with(start) &&
+                       box.style == (MsgBox::AbortRetryIgnore | MsgBox::Critical);
+            }));
         EXPECT_EQ(r.ui.pointerResets, aborts);
         EXPECT_EQ(r.form.txtStatus.selStart(), std::ssize(r.text()));
-        EXPECT_EQ(r.form.cmdPing.caption(), u"Ping");
-        EXPECT_TRUE(r.form.cmdClose.enabled());
-        EXPECT_EQ(r.form.StopFlag, 0);  // a stop request taken is none pending
-        EXPECT_EQ(r.winsock.starts, 0);
-        EXPECT_EQ(r.icmp.opened, int(r.icmp.closed.size()));
+        // StopFlag 0: a stop request taken is none pending.
+        EXPECT_EQ(std::tuple(r.form.cmdPing.caption(), r.form.cmdClose.enabled(), r.form.StopFlag,
+                             r.winsock.starts, r.icmp.opened),
+                  std::tuple(u"Ping", true, 0, 0, int(r.icmp.closed.size())));
     }
 }
 
@@ -145,9 +142,7 @@ TEST(Run, shouldSendEachEchoToTheHostLookedUpAndAskForAHostOnlyWhenItIsEmpty) {
     r.form.Host.setText(u"nowhere.invalid");
     r.start(u"2");
     EXPECT_EQ(r.text(), u"Unable To Resolve Host");
-    EXPECT_EQ(r.form.ReplyCount, 2);
-    EXPECT_EQ(r.form.TotalRtt, 15);
-    EXPECT_EQ(r.icmp.opened, 1);
+    EXPECT_EQ(std::tuple(r.form.ReplyCount, r.form.TotalRtt, r.icmp.opened), std::tuple(2, 15, 1));
 }
 
 // A window closed after a stop request is left alone by the run, which
@@ -162,11 +157,9 @@ TEST(Run, shouldNotTouchAClosedWindow) {
             atClose = c.text();
         };
         c.start(u"4", {reply(1)});
-        EXPECT_TRUE(c.form.closed());
-        EXPECT_EQ(c.text(), atClose);
-        EXPECT_EQ(c.icmp.sent.size(), yield == 1 ? 0u : 1u);
-        EXPECT_EQ(c.icmp.closed.size(), 1u);
-        EXPECT_EQ(c.form.StopFlag, -1);
+        EXPECT_EQ(std::tuple(c.form.closed(), c.text(), c.icmp.sent.size(), c.icmp.closed.size(),
+                             c.form.StopFlag),
+                  std::tuple(true, atClose, yield == 1 ? 0u : 1u, 1u, -1));
     }
 }
 
