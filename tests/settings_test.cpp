@@ -58,10 +58,9 @@ TEST(FormLoad, shouldShowTheWindowForAGoodLibraryAndEndTheProgramForAnOldOrSmall
             exitStatus = ended.status;
         }
         const bool refused = !texts.empty();
-        EXPECT_EQ(status.seen, texts);
-        EXPECT_EQ(exitStatus, refused ? FrmPing::kExitSocketLibraryRefused : -1);
-        EXPECT_EQ(window.shows, refused ? 0 : 1);
-        EXPECT_EQ(f.form.NetErrorFlag, refused ? 1 : 0);
+        EXPECT_EQ(std::tuple(status.seen, exitStatus, window.shows, f.form.NetErrorFlag),
+                  std::tuple(texts, refused ? FrmPing::kExitSocketLibraryRefused : -1,
+                             refused ? 0 : 1, refused ? 1 : 0));
         // The start the load keeps, and the check's unless it ended the program.
         EXPECT_EQ(f.winsock.starts, startResult != 0 ? 0 : refused ? 2 : 1);
         const std::vector<std::u16string> loaded = {u"www.example.com", u"focus", u"0+15", u"a"};
