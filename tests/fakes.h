@@ -38,9 +38,8 @@ struct ProgramEnded {
 class ScriptedWindowSystem final : public WindowSystem {
 public:
     struct Box {
-        std::u16string prompt;
+        std::u16string prompt, title;
         int style;
-        std::u16string title;
     };
 
     void yield() override {
@@ -49,7 +48,7 @@ public:
         }
     }
     int messageBox(std::u16string_view prompt, int style, std::u16string_view title) override {
-        boxes.push_back({std::u16string(prompt), style, std::u16string(title)});
+        boxes.push_back({std::u16string(prompt), std::u16string(title), style});
         const int answer = answers.empty() ? MsgBox::Ok : answers.front();
         if (!answers.empty()) {
             answers.pop_front();
@@ -59,8 +58,7 @@ public:
     void resetMousePointer() override { ++pointerResets; }
     [[noreturn]] void endProgram(int exitStatus) override { throw ProgramEnded{exitStatus}; }
 
-    int yields = 0;
-    int pointerResets = 0;
+    int yields = 0, pointerResets = 0;
     std::vector<Box> boxes;
     std::deque<int> answers;
     std::map<int, std::function<void()>> atYield;  // by the yield's number, from 1
@@ -71,16 +69,14 @@ class ScriptedIcmp final : public IcmpLibrary {
 public:
     struct Answer {
         uint32_t result = 1;  // 0: no reply
-        int32_t status = 0;
-        int32_t rtt = 0;
+        int32_t status = 0, rtt = 0;
         std::array<uint8_t, 4> from = {127, 0, 0, 1};
     };
     struct Sent {
         Handle handle;
-        uint32_t destination;
+        uint32_t destination, replySize, timeoutMs;
         uint16_t size;
         uint8_t ttl;
-        uint32_t replySize, timeoutMs;
     };
 
     Handle IcmpCreateFile() override {
@@ -92,7 +88,7 @@ public:
     uint32_t IcmpSendEcho(Handle handle, uint32_t destination, const void*, uint16_t size,
                           const EchoOptions* options, void* replyBuffer, uint32_t replySize,
                           uint32_t timeoutMs) override {
-        sent.push_back({handle, destination, size, options->Ttl, replySize, timeoutMs});
+        sent.push_back({handle, destination, replySize, timeoutMs, size, options->Ttl});
         whileBlocked();
         const Answer a = answers.empty() ? Answer{0} : answers.front();
         if (!answers.empty()) {
@@ -103,10 +99,9 @@ public:
         }
         auto* reply = static_cast<EchoReply*>(replyBuffer);
         std::copy(a.from.begin(), a.from.end(), reply->Address);
-        reply->Status = a.status;
-        reply->RoundTripTime = a.rtt;
-        reply->DataSize = static_cast<int16_t>(a.status == 0 ? size : 0);
-        reply->Options.Ttl = 64;
+        std::tie(reply->Status, reply->RoundTripTime, reply->DataSize, reply->Options.Ttl) =
+            std::tuple(a.status, a.rtt, static_cast<int16_t>(a.status == 0 ? size : 0),
+                       uint8_t{64});
         return a.result;
     }
     // The same answers, recorded as sent to 0, from the IPv6 host pinged.
@@ -118,10 +113,8 @@ public:
             IcmpSendEcho(handle, 0, data, size, options, &reply, replySize, timeoutMs);
         auto* reply6 = static_cast<EchoReply6*>(replyBuffer);
         std::copy_n(destination->sin6_addr, 16, reply6->Address);
-        reply6->Status = reply.Status;
-        reply6->RoundTripTime = reply.RoundTripTime;
-        reply6->DataSize = reply.DataSize;
-        reply6->HopLimit = reply.Options.Ttl;
+        std::tie(reply6->Status, reply6->RoundTripTime, reply6->DataSize, reply6->HopLimit) =
+            std::tie(reply.Status, reply.RoundTripTime, reply.DataSize, reply.Options.Ttl);
         return result;
     }
     bool IcmpCloseHandle(Handle handle) override {
@@ -214,13 +207,16 @@ inline void writeFile(const std::filesystem::path& file, std::string_view bytes)
 // done() within 30 s, asked every 50 ms until it is.
 template <class Done>
 bool eventually(Done done) {
-    for (int i = 0; i < 600; ++i) {
-        if (done()) {
-            return true;
-        }
+    int tries = 0;
+    while (!done() && ++tries < 600) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    return false;
+    return tries < 600;
+}
+
+// An ASCII text as the form's.
+inline std::u16string ascii(std::string_view text) {
+    return {text.begin(), text.end()};
 }
 
 // What a control was asked to show, in order: its texts, "focus", and
@@ -230,8 +226,7 @@ struct RecordedBox final : TextBoxView {
     void showAppended(std::u16string_view) override {}
     void showSelection(const std::u16string&, std::ptrdiff_t start,
                        std::ptrdiff_t length) override {
-        const std::string selection = std::to_string(start) + '+' + std::to_string(length);
-        seen.emplace_back(selection.begin(), selection.end());
+        seen.push_back(ascii(std::to_string(start) + '+' + std::to_string(length)));
     }
     void takeFocus() override { seen.push_back(u"focus"); }
     std::vector<std::u16string> seen;
@@ -279,11 +274,6 @@ inline std::u16string repeated(std::u16string_view text, std::size_t count) {
     return all;
 }
 
-// An ASCII text as the form's.
-inline std::u16string ascii(std::string_view text) {
-    return {text.begin(), text.end()};
-}
-
 // A text in UTF-8, for patterns and messages.
 inline std::string utf8(std::u16string_view text) {
     // The standard library's own conversion, whatever the locale.
@@ -313,7 +303,6 @@ inline std::u16string summary(std::u16string_view average) {
 // Reply lines and the average, whatever the times.
 inline std::string repliesPattern(const std::string& from, int count, int ttl) {
     const std::string escaped = std::regex_replace(from, std::regex("[.]"), "\\.");
-    std::string pattern = utf8(u'(' + replyLine(u"\\d+", ascii(escaped), ttl) + u"){");
-    pattern += std::to_string(count) + '}';
-    return pattern + utf8(summary(u"\\d+"));
+    return utf8(u'(' + replyLine(u"\\d+", ascii(escaped), ttl) + u"){" +
+                ascii(std::to_string(count)) + u'}' + summary(u"\\d+"));
 }

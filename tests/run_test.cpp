@@ -134,10 +134,9 @@ TEST(Run, shouldSendEachEchoToTheHostLookedUpAndAskForAHostOnlyWhenItIsEmpty) {
     r.form.Host.setText(u"");
     r.start(u"2");
     ASSERT_EQ(r.ui.boxes.size(), 1u);
-    const auto& [prompt, style, title] = r.ui.boxes[0];
-    EXPECT_EQ(
-        std::tie(prompt, style, title),
-        std::tuple(u"请输入ip地址或域名。", MsgBox::OkOnly | MsgBox::Information, u"Sondrel Ping"));
+    const auto& [prompt, title, style] = r.ui.boxes[0];
+    EXPECT_EQ(std::tie(prompt, title, style), std::tuple(u"请输入ip地址或域名。", u"Sondrel Ping",
+                                                         MsgBox::OkOnly | MsgBox::Information));
     EXPECT_TRUE(r.text().ends_with(summary(u"15")));
     r.form.Host.setText(u"nowhere.invalid");
     r.start(u"2");
