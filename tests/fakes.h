@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <random>
 #include <regex>
@@ -100,8 +101,7 @@ public:
         auto* reply = static_cast<EchoReply*>(replyBuffer);
         std::copy(a.from.begin(), a.from.end(), reply->Address);
         std::tie(reply->Status, reply->RoundTripTime, reply->DataSize, reply->Options.Ttl) =
-            std::tuple(a.status, a.rtt, static_cast<int16_t>(a.status == 0 ? size : 0),
-                       uint8_t{64});
+            std::tuple(a.status, a.rtt, int16_t(a.status == 0 ? size : 0), uint8_t{64});
         return a.result;
     }
     // The same answers, recorded as sent to 0, from the IPv6 host pinged.
@@ -150,11 +150,10 @@ public:
     // The address stays in its map; the entry is overwritten by the next lookup.
     const HostEnt* gethostbyname(const char* name) override {
         lookups.emplace_back(name);
-        const auto found = names.find(name);
-        if (found == names.end()) {
+        if (!names.contains(name)) {
             return nullptr;
         }
-        const std::vector<uint8_t>& address = found->second;
+        const std::vector<uint8_t>& address = names.at(name);
         list[0] = reinterpret_cast<const char*>(address.data());
         entry = {nullptr, nullptr,
                  address.size() == 16 ? AddressFamily::Inet6 : AddressFamily::Inet,
@@ -267,11 +266,8 @@ struct PingRun : FakeForm {
 
 // text, count times over.
 inline std::u16string repeated(std::u16string_view text, std::size_t count) {
-    std::u16string all;
-    while (count-- > 0) {
-        all += text;
-    }
-    return all;
+    const std::vector<std::u16string> parts(count, std::u16string(text));
+    return std::accumulate(parts.begin(), parts.end(), std::u16string());
 }
 
 // A text in UTF-8, for patterns and messages.
