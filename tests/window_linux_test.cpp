@@ -103,9 +103,8 @@ TEST(Window, shouldShowEveryControlNamedAndTheToolkitsTextsInTheUsersLanguage) {
         QtWindowSystem().messageBox(prompt.toStdU16String(), MsgBox::OkOnly, u"提示");
         return seen;
     };
-    const auto [ok, wide] = shown(QStringLiteral(u"已经保存参数"), 144);
-    EXPECT_EQ(ok, QStringLiteral(u"אישור"));
-    EXPECT_TRUE(wide);
+    EXPECT_EQ(shown(QStringLiteral(u"已经保存参数"), 144),
+              std::pair(QStringLiteral(u"אישור"), true));
     // A prompt wider than the title needs is never cut to it.
     const QString path(60, u'/');
     EXPECT_TRUE(shown(path, w.window.fontMetrics().horizontalAdvance(path)).second);
@@ -191,9 +190,7 @@ TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAn
             QList<QAbstractButton*> shown = buttons->buttons();
             std::ranges::sort(shown, {}, [&](QWidget* b) { return buttons->layout()->indexOf(b); });
             QStringList texts;
-            for (const QAbstractButton* button : shown) {
-                texts << button->text();
-            }
+            std::ranges::transform(shown, std::back_inserter(texts), &QAbstractButton::text);
             EXPECT_EQ(texts, QStringList({"Abort", "Retry", "Ignore"}));
             EXPECT_EQ(box->defaultButton(), shown.value(0));
             QTest::keyClick(box, Qt::Key_Escape);
