@@ -52,9 +52,7 @@ Bytes edit(Bytes bytes, std::size_t at, uint8_t value) {
     return bytes;
 }
 
-Bytes cut(const Bytes& bytes) {
-    return {bytes.begin(), bytes.end() - 1};
-}
+const auto cut = [](const Bytes& bytes) { return Bytes(bytes.begin(), bytes.end() - 1); };
 
 // Bad checksums are dropped: raw sockets get packets before the kernel checks.
 // An error quotes the request's IP header and first 8 ICMP bytes; an ICMPv6
@@ -70,9 +68,7 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
     };
     // ICMPv6 as a raw socket reads it: the message alone, here from the target.
     const icmp::Address6 target6{0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
-    const auto raw6 = [&](const Bytes& message) {
-        return icmp::parseRawPacket6(message, target6, {});
-    };
+    const auto raw6 = [&](const Bytes& m) { return icmp::parseRawPacket6(m, target6, {}); };
     const auto error6 = [&](uint8_t type, uint8_t code, const Bytes& quoted) {
         return raw6(icmpMessage(type, 0, 0, quoted, code));
     };
@@ -137,8 +133,7 @@ TEST(IcmpPacket, DatagramRepliesTakeTheirTtlFrom1To255Only) {
         {IPPROTO_IPV6, IPV6_RECVERR, 64, 0}};
     for (const auto& [level, type, value, ttl] : rows) {
         alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int))] = {};
-        auto* header = reinterpret_cast<cmsghdr*>(control);
-        *header = {CMSG_LEN(sizeof(int)), level, type};
+        auto* header = new (control) cmsghdr{CMSG_LEN(sizeof(int)), level, type};
         std::memcpy(CMSG_DATA(header), &value, sizeof value);
         const auto reply = icmp::parseDatagramReply(icmpMessage(0, 7, 9), kTarget, control);
         EXPECT_EQ(reply ? reply->ttl : -1, ttl) << level << '/' << type << ": " << value;
