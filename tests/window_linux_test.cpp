@@ -139,8 +139,11 @@ TEST(Window, shouldFollowTheResultsToTheirLastLineAtTheDisplaysRate) {
     EXPECT_GT(box->verticalScrollBar()->maximum(), 190);
 }
 
-// Read-only, yet selected by keys as by the mouse, and copied as shown.
-TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
+// The results read-only, yet selected by keys as by the mouse, and copied
+// as shown. Labels stay on the light grey while their text reads well there
+// (a contrast of 4.5 or more); else on the palette's window colour, as under
+// a dark palette.
+TEST(Window, shouldLetTheResultsBeCopiedButNeverChangedAndKeepTheLabelsReadable) {
     Window w;
     QWidget* box = w.control("txtStatus");
     w.form.txtStatus.setText(u" Reply from a\r\nStatus b\r\n");
@@ -150,13 +153,6 @@ TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
     QTest::keySequence(box, QKeySequence::SelectNextLine);
     QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral(" Reply from a\n"));
-}
-
-// Labels stay on the light grey while their text reads well there (a
-// contrast of 4.5 or more); else on the palette's window colour, as under a
-// dark palette.
-TEST(Window, shouldKeepTheLabelsReadableUnderADarkPalette) {
-    Window w;
     const QPalette light = QApplication::palette();
     // The palette's window colour and text colour; the labels' background.
     for (const auto& [window, text, background] : {std::tuple(0x353535, 0xFFFFFF, 0x353535),
