@@ -40,11 +40,9 @@ Bytes icmpMessage(uint8_t type, uint16_t id, uint16_t seq, const Bytes& body = {
 
 Bytes ipPacket(uint32_t src, uint32_t dst, const Bytes& body) {
     const auto length = 20 + body.size();
-    Bytes p{0x45, 0, uint8_t(length >> 8), uint8_t(length), 0, 0, 0, 0, 61, IPPROTO_ICMP};
-    p.resize(20);
-    std::memcpy(&p[12], &src, 4);
-    std::memcpy(&p[16], &dst, 4);
-    return p + body;
+    Bytes p{0x45, 0, uint8_t(length >> 8), uint8_t(length), 0, 0, 0, 0, 61, IPPROTO_ICMP, 0, 0};
+    const uint32_t addresses[] = {src, dst};
+    return p + std::span(reinterpret_cast<const uint8_t*>(addresses), 8) + body;
 }
 
 Bytes edit(Bytes bytes, std::size_t at, uint8_t value) {

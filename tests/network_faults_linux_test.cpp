@@ -25,6 +25,11 @@
 
 #include <algorithm>
 
+// Names the instances on either socket kind. ADL finds it here, by the kind's namespace.
+static void PrintTo(LinuxIcmpLibrary::SocketKind kind, std::ostream* out) {
+    *out << (kind == LinuxIcmpLibrary::SocketKind::HelperOnly ? "Helper" : "Datagram");
+}
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -124,11 +129,8 @@ protected:
     LinuxIcmpLibrary helper{GetParam()};
 };
 
-// Names the instances on either socket kind.
 INSTANTIATE_TEST_SUITE_P(Kinds, EitherSocket, testing::Values(Kind::DatagramOnly, Kind::HelperOnly),
-                         [](const auto& kind) {
-                             return kind.param == Kind::HelperOnly ? "Helper" : "Datagram";
-                         });
+                         testing::PrintToStringParamName());
 
 // An error that comes after its echo's time-out is no answer to the next
 // echo, which it reaches during the wait: only the sequence tells them apart.
