@@ -40,11 +40,9 @@ Bytes icmpMessage(uint8_t type, uint16_t id, uint16_t seq, const Bytes& body = {
 
 Bytes ipPacket(uint32_t src, uint32_t dst, const Bytes& body) {
     const auto length = 20 + body.size();
-    Bytes p{0x45, 0, uint8_t(length >> 8), uint8_t(length), 0, 0, 0, 0, 61, IPPROTO_ICMP};
-    p.resize(20);
-    std::memcpy(&p[12], &src, 4);
-    std::memcpy(&p[16], &dst, 4);
-    return p + body;
+    Bytes p{0x45, 0, uint8_t(length >> 8), uint8_t(length), 0, 0, 0, 0, 61, IPPROTO_ICMP, 0, 0};
+    const uint32_t addresses[] = {src, dst};
+    return p + std::span(reinterpret_cast<const uint8_t*>(addresses), 8) + body;
 }
 
 Bytes edit(Bytes bytes, std::size_t at, uint8_t value) {
@@ -52,9 +50,7 @@ Bytes edit(Bytes bytes, std::size_t at, uint8_t value) {
     return bytes;
 }
 
-Bytes cut(const Bytes& bytes) {
-    return {bytes.begin(), bytes.end() - 1};
-}
+const auto cut = [](const Bytes& bytes) { return Bytes(bytes.begin(), bytes.end() - 1); };
 
 // Bad checksums are dropped: raw sockets get packets before the kernel checks.
 // An error quotes the request's IP header and first 8 ICMP bytes; an ICMPv6
@@ -70,9 +66,7 @@ TEST(IcmpPacket, RawPacketsAnswerOnlyTheirEcho) {
     };
     // ICMPv6 as a raw socket reads it: the message alone, here from the target.
     const icmp::Address6 target6{0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
-    const auto raw6 = [&](const Bytes& message) {
-        return icmp::parseRawPacket6(message, target6, {});
-    };
+    const auto raw6 = [&](const Bytes& m) { return icmp::parseRawPacket6(m, target6, {}); };
     const auto error6 = [&](uint8_t type, uint8_t code, const Bytes& quoted) {
         return raw6(icmpMessage(type, 0, 0, quoted, code));
     };
@@ -137,8 +131,7 @@ TEST(IcmpPacket, DatagramRepliesTakeTheirTtlFrom1To255Only) {
         {IPPROTO_IPV6, IPV6_RECVERR, 64, 0}};
     for (const auto& [level, type, value, ttl] : rows) {
         alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int))] = {};
-        auto* header = reinterpret_cast<cmsghdr*>(control);
-        *header = {CMSG_LEN(sizeof(int)), level, type};
+        auto* header = new (control) cmsghdr{CMSG_LEN(sizeof(int)), level, type};
         std::memcpy(CMSG_DATA(header), &value, sizeof value);
         const auto reply = icmp::parseDatagramReply(icmpMessage(0, 7, 9), kTarget, control);
         EXPECT_EQ(reply ? reply->ttl : -1, ttl) << level << '/' << type << ": " << value;

@@ -20,12 +20,11 @@ TEST(LinuxSettingsStore, shouldFindTheValueOfAKeyInTheFirstMiBOfARegularFile) {
     const TempFolder dir;
     LinuxSettingsStore store({}, {}, {}, {});
     const auto read = [&](const char* name, const char* key, uint32_t size) {
-        char buffer[1024];
-        std::fill_n(buffer, sizeof buffer, 'x');
-        const uint32_t n = store.GetPrivateProfileStringA("settings", key, "default", buffer, size,
-                                                          (dir.path / name).c_str());
+        std::string buffer(1024, 'x');
+        const uint32_t n = store.GetPrivateProfileStringA("settings", key, "default", buffer.data(),
+                                                          size, (dir.path / name).c_str());
         EXPECT_EQ(buffer[n], '\0');
-        return std::string(buffer, n);
+        return buffer.substr(0, n);
     };
     const std::string mib(1 << 20, ';');  // one comment line
     const std::string longValue =
@@ -70,9 +69,7 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
         GTEST_SKIP() << "needs root for read-only bind mounts in a private mount namespace";
     }
     const TempFolder bare, carried, config, dirs, etc, prefix;
-    const auto own = [](const fs::path& dir) {
-        return (dir / "sondrel-ping/Settings.inf").string();
-    };
+    const auto own = [](const fs::path& d) { return (d / "sondrel-ping/Settings.inf").string(); };
     const std::string a = dirs.path / "a", b = dirs.path / "b", c = dirs.path / "c";
     const std::string program = config.path / "Settings.inf", user = own(config.path);
     const std::string installed = prefix.path / "bin", defaults = own(prefix.path / "etc/xdg");
@@ -102,9 +99,7 @@ TEST(LinuxSettingsStore, shouldReadTheFirstFileThereIsWhereTheProgramFolderIsRea
         {"/bin", config.path, a, user, user},
     };
     // As under /usr, where even root may not write once the capabilities are dropped.
-    const auto readOnly = [](const TempFolder& dir) {
-        return Mount{dir.path, dir.path, nullptr, {}, true};
-    };
+    const auto readOnly = [](const auto& d) { return Mount{d.path, d.path, nullptr, {}, true}; };
     withMounts({readOnly(bare), readOnly(carried), {etc.path, "/etc/xdg", nullptr, {}}}, [&] {
         fs::create_directories(fs::path(etcFile).parent_path());
         writeFile(etcFile, "x");
@@ -181,9 +176,8 @@ TEST(LinuxSettingsStore, shouldReplaceTheWholeFileWithItsOwnModeOrNotAtAll) {
                 LinuxSettingsStore({}, {}, {}, {}).replace(ascii(path), content);
             setfsuid(0);
             umask(umaskBefore);
-            EXPECT_EQ(said, ascii(failure));
-            EXPECT_EQ(modeOf(path.c_str()), S_IFREG | mode);
-            EXPECT_EQ(::content(path), *failure ? "earlier" : content);
+            EXPECT_EQ(std::tuple(said, modeOf(path.c_str()), ::content(path)),
+                      std::tuple(ascii(failure), S_IFREG | mode, *failure ? "earlier" : content));
             // No temporary file left.
             EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
             EXPECT_EQ(modeOf(folder.c_str()), S_IFDIR | (before == 0 ? 0700u : 0755u));

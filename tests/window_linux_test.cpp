@@ -103,9 +103,8 @@ TEST(Window, shouldShowEveryControlNamedAndTheToolkitsTextsInTheUsersLanguage) {
         QtWindowSystem().messageBox(prompt.toStdU16String(), MsgBox::OkOnly, u"提示");
         return seen;
     };
-    const auto [ok, wide] = shown(QStringLiteral(u"已经保存参数"), 144);
-    EXPECT_EQ(ok, QStringLiteral(u"אישור"));
-    EXPECT_TRUE(wide);
+    EXPECT_EQ(shown(QStringLiteral(u"已经保存参数"), 144),
+              std::pair(QStringLiteral(u"אישור"), true));
     // A prompt wider than the title needs is never cut to it.
     const QString path(60, u'/');
     EXPECT_TRUE(shown(path, w.window.fontMetrics().horizontalAdvance(path)).second);
@@ -140,8 +139,11 @@ TEST(Window, shouldFollowTheResultsToTheirLastLineAtTheDisplaysRate) {
     EXPECT_GT(box->verticalScrollBar()->maximum(), 190);
 }
 
-// Read-only, yet selected by keys as by the mouse, and copied as shown.
-TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
+// The results read-only, yet selected by keys as by the mouse, and copied
+// as shown. Labels stay on the light grey while their text reads well there
+// (a contrast of 4.5 or more); else on the palette's window colour, as under
+// a dark palette.
+TEST(Window, shouldLetTheResultsBeCopiedButNeverChangedAndKeepTheLabelsReadable) {
     Window w;
     QWidget* box = w.control("txtStatus");
     w.form.txtStatus.setText(u" Reply from a\r\nStatus b\r\n");
@@ -151,13 +153,6 @@ TEST(Window, shouldLetTheResultsBeSelectedAndCopiedButNeverChanged) {
     QTest::keySequence(box, QKeySequence::SelectNextLine);
     QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral(" Reply from a\n"));
-}
-
-// Labels stay on the light grey while their text reads well there (a
-// contrast of 4.5 or more); else on the palette's window colour, as under a
-// dark palette.
-TEST(Window, shouldKeepTheLabelsReadableUnderADarkPalette) {
-    Window w;
     const QPalette light = QApplication::palette();
     // The palette's window colour and text colour; the labels' background.
     for (const auto& [window, text, background] : {std::tuple(0x353535, 0xFFFFFF, 0x353535),
@@ -191,9 +186,7 @@ TEST(QtWindowSystem, shouldOfferAbortRetryAndIgnoreInThatOrderAndTakeOnlyTheirAn
             QList<QAbstractButton*> shown = buttons->buttons();
             std::ranges::sort(shown, {}, [&](QWidget* b) { return buttons->layout()->indexOf(b); });
             QStringList texts;
-            for (const QAbstractButton* button : shown) {
-                texts << button->text();
-            }
+            std::ranges::transform(shown, std::back_inserter(texts), &QAbstractButton::text);
             EXPECT_EQ(texts, QStringList({"Abort", "Retry", "Ignore"}));
             EXPECT_EQ(box->defaultButton(), shown.value(0));
             QTest::keyClick(box, Qt::Key_Escape);
